@@ -1,0 +1,43 @@
+# The targets a newcomer types.  `make demo` and `make test` install what is
+# missing first, so both work on a fresh Debian 12 machine as root.
+
+PACKAGES := g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+            qt6-base-dev libgl-dev fonts-dejavu-core tinyproxy squid curl clang libclang-rt-14-dev
+JOBS     ?= $(shell nproc)
+
+.PHONY: all deps build test test-asan demo bench fuzz clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -z "$$missing" ]; then exit 0; fi; \
+	if [ "$$(id -u)" != 0 ]; then \
+	    echo "make deps: these Debian packages are missing: $$missing"; \
+	    echo "make deps: run 'make deps' as root (or install them with apt-get) and try again."; \
+	    exit 1; fi; \
+	echo "make deps: installing $$missing"; \
+	export DEBIAN_FRONTEND=noninteractive; \
+	apt-get update -qq && apt-get install -y -qq --no-install-recommends $$missing >/dev/null
+
+build: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS)
+
+test: build
+	ctest --preset default -j $(JOBS)
+
+test-asan: deps
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+demo: build
+	@tools/demo.sh build/default
+
+bench: build
+	@tools/bench.sh build/default
+
+clean:
+	rm -rf build
