@@ -1,0 +1,5 @@
+#include "runtime/Exceptions.h"
+
+void Abort() {
+    throw EAbort();
+}
