@@ -1,0 +1,685 @@
+#include "platform/registry/Registry.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/registry/RegistryFile.h"
+
+namespace win {
+
+namespace {
+
+using regfile::Change;
+using regfile::Key;
+using regfile::Path;
+
+constexpr DWORD kMaxValueSize = 1u << 20;
+
+struct FileStamp {
+    bool valid = false;  // false: unknown, compare as changed
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    long long mtimeNs = 0;
+
+    bool operator==(const FileStamp& o) const {
+        return valid && o.valid && exists == o.exists && dev == o.dev && ino == o.ino &&
+               size == o.size && mtimeNs == o.mtimeNs;
+    }
+};
+
+FileStamp StampOf(const std::string& file) {
+    FileStamp s;
+    s.valid = true;
+    struct stat st;
+    if (::stat(file.c_str(), &st) != 0)
+        return s;
+    s.exists = true;
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.size = st.st_size;
+    s.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return s;
+}
+
+struct Root {
+    const char* name = nullptr;
+    std::shared_ptr<Key> tree = std::make_shared<Key>();
+    std::vector<Change> journal;  // changes not yet in the file
+    int handles = 0;              // open handles below this root
+    std::string file;             // the file the tree was read from
+    FileStamp stamp;              // that file as we last read or wrote it
+};
+
+struct Handle {
+    int root = 0;
+    std::shared_ptr<Key> key;
+    Path path;
+    REGSAM access = 0;
+};
+
+std::mutex gMutex;
+Root gRoots[7];
+std::map<UINT_PTR, Handle> gHandles;
+UINT_PTR gNextHandle = 0x1000;
+
+const char* const kRootNames[7] = {
+    "HKEY_CLASSES_ROOT",   "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS", nullptr,
+    "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA"};
+
+std::int64_t Now() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+std::string ConfigHome() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/')
+        return xdg;
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return std::string(home) + "/.config";
+    struct passwd pw;
+    struct passwd* found = nullptr;
+    char buf[4096];
+    if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir)
+        return std::string(found->pw_dir) + "/.config";
+    return "/tmp";
+}
+
+bool MakeDirs(const std::string& dir) {
+    std::string part;
+    std::size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = dir.find('/', pos + 1);
+        part = dir.substr(0, pos);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    struct stat st;
+    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// An exclusive lock on NAME.reg.lock, released when the object goes away.
+class FileLock {
+  public:
+    explicit FileLock(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ < 0)
+            return;
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                ::close(fd_);
+                fd_ = -1;
+                return;
+            }
+        }
+    }
+    ~FileLock() {
+        if (fd_ >= 0)
+            ::close(fd_);  // closing releases the lock
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool held() const { return fd_ >= 0; }
+
+  private:
+    int fd_ = -1;
+};
+
+// Reads a whole file.  Returns 0, or the errno of the failure (ENOENT when
+// the file is missing).
+int ReadFile(const std::string& file, std::string& out) {
+    out.clear();
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int e = errno;
+            ::close(fd);
+            return e;
+        }
+        if (n == 0)
+            break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return 0;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Writes text into a temporary file beside `file`, syncs it and renames it
+// over `file`, so a reader sees the old or the new file, never a part.
+bool ReplaceFile(const std::string& dir, const std::string& file, const std::string& text,
+                 std::string* why) {
+    const std::string tmp = file + ".tmp-" + std::to_string(::getpid());
+    ::unlink(tmp.c_str());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
+    if (!ok)
+        *why = std::strerror(errno);
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        *why = std::strerror(errno);
+    }
+    if (ok && ::rename(tmp.c_str(), file.c_str()) != 0) {
+        ok = false;
+        *why = std::strerror(errno);
+    }
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+// Temporary files are written only under the lock, so any found while
+// holding it were left by a program that died mid-save.
+void RemoveStaleTemporaries(const std::string& dir, const std::string& baseName) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    const std::string prefix = baseName + ".tmp-";
+    while (const dirent* e = ::readdir(d)) {
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0)
+            ::unlinkat(::dirfd(d), e->d_name, 0);
+    }
+    ::closedir(d);
+}
+
+std::string CorruptName(const std::string& file) {
+    char stamp[32];
+    const std::time_t t = std::time(nullptr);
+    struct tm tm;
+    ::gmtime_r(&t, &tm);
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
+    std::string name = file + ".corrupt-" + stamp;
+    struct stat st;
+    for (int i = 1; ::lstat(name.c_str(), &st) == 0; ++i)
+        name = file + ".corrupt-" + stamp + "-" + std::to_string(i);
+    return name;
+}
+
+// Reads the file of a root into `tree`.  A file that cannot be read or parsed
+// is moved aside with a message on stderr, and the tree starts empty.
+void LoadFile(const std::string& file, const char* rootName, Key& tree) {
+    std::string text;
+    std::string fault;
+    const int err = ReadFile(file, text);
+    if (err == ENOENT)
+        return;
+    if (err != 0) {
+        fault = std::strerror(err);
+    } else if (!regfile::Parse(text, rootName, tree, &fault)) {
+    } else {
+        return;
+    }
+    tree = Key();
+    const std::string aside = CorruptName(file);
+    if (::rename(file.c_str(), aside.c_str()) == 0) {
+        std::fprintf(stderr,
+                     "kurs: the registry file %s cannot be read (%s); it was moved aside as %s "
+                     "and the store starts empty\n",
+                     file.c_str(), fault.c_str(), aside.c_str());
+    } else {
+        std::fprintf(stderr,
+                     "kurs: the registry file %s cannot be read (%s) nor moved aside (%s); "
+                     "the store starts empty\n",
+                     file.c_str(), fault.c_str(), std::strerror(errno));
+    }
+}
+
+// Brings an idle root (no open handles) up to date with its file.
+void Refresh(Root& r) {
+    if (r.handles > 0)
+        return;
+    const std::string dir = RegistryFolder();
+    const std::string file = dir + "/" + r.name + ".reg";
+    if (file == r.file && StampOf(file) == r.stamp)
+        return;
+    auto tree = std::make_shared<Key>();
+    {
+        struct stat st;
+        std::unique_ptr<FileLock> lock;
+        if (::stat(dir.c_str(), &st) == 0)
+            lock = std::make_unique<FileLock>(file + ".lock");
+        LoadFile(file, r.name, *tree);
+        r.stamp = StampOf(file);
+    }
+    for (const auto& c : r.journal)
+        regfile::Apply(*tree, c);
+    r.tree = tree;
+    r.file = file;
+}
+
+// Writes our changes into the root's file: lock, read again, apply, replace.
+LONG Save(Root& r) {
+    if (r.journal.empty())
+        return ERROR_SUCCESS;
+    const std::string dir = RegistryFolder();
+    const std::string file = dir + "/" + r.name + ".reg";
+    std::string why;
+    if (!MakeDirs(dir)) {
+        why = std::string("cannot create the folder: ") + std::strerror(errno);
+    } else {
+        FileLock lock(file + ".lock");
+        if (!lock.held()) {
+            why = std::string("cannot lock: ") + std::strerror(errno);
+        } else {
+            auto merged = std::make_shared<Key>();
+            LoadFile(file, r.name, *merged);
+            for (const auto& c : r.journal)
+                regfile::Apply(*merged, c);
+            RemoveStaleTemporaries(dir, std::string(r.name) + ".reg");
+            if (ReplaceFile(dir, file, regfile::Serialize(*merged, r.name), &why)) {
+                r.journal.clear();
+                r.file = file;
+                if (r.handles == 0) {
+                    r.tree = merged;
+                    r.stamp = StampOf(file);
+                } else {
+                    // Our tree lacks what others wrote; read the file again
+                    // once the root is idle.
+                    r.stamp = FileStamp();
+                }
+                return ERROR_SUCCESS;
+            }
+        }
+    }
+    std::fprintf(stderr, "kurs: the registry file %s could not be saved (%s)\n", file.c_str(),
+                 why.c_str());
+    return ERROR_CANTWRITE;
+}
+
+struct Target {
+    int root = -1;
+    std::shared_ptr<Key> key;
+    Path path;
+    REGSAM access = 0;
+};
+
+int PredefinedIndex(HKEY h) {
+    const auto v = reinterpret_cast<UINT_PTR>(h);
+    if (v < 0x80000000u || v > 0x80000006u)
+        return -1;
+    const int i = static_cast<int>(v - 0x80000000u);
+    return kRootNames[i] ? i : -1;
+}
+
+bool IsPredefinedValue(HKEY h) {
+    const auto v = reinterpret_cast<UINT_PTR>(h);
+    return v >= 0x80000000u && v <= 0x80000006u;
+}
+
+LONG Resolve(HKEY h, Target& t) {
+    const int pre = PredefinedIndex(h);
+    if (pre >= 0) {
+        Root& r = gRoots[pre];
+        Refresh(r);
+        t.root = pre;
+        t.key = r.tree;
+        t.path.clear();
+        t.access = KEY_ALL_ACCESS;
+        return ERROR_SUCCESS;
+    }
+    auto it = gHandles.find(reinterpret_cast<UINT_PTR>(h));
+    if (it == gHandles.end())
+        return ERROR_INVALID_HANDLE;
+    if (it->second.key->deleted)
+        return ERROR_KEY_DELETED;
+    t.root = it->second.root;
+    t.key = it->second.key;
+    t.path = it->second.path;
+    t.access = it->second.access;
+    return ERROR_SUCCESS;
+}
+
+HKEY NewHandle(int root, std::shared_ptr<Key> key, Path path, REGSAM access) {
+    const UINT_PTR id = gNextHandle;
+    gNextHandle += 4;
+    gHandles[id] = Handle{root, std::move(key), std::move(path), access};
+    ++gRoots[root].handles;
+    return reinterpret_cast<HKEY>(id);
+}
+
+// Records a change; written at once when no handle of the root is open.
+LONG Record(int root, Change change) {
+    Root& r = gRoots[root];
+    r.journal.push_back(std::move(change));
+    return r.handles == 0 ? Save(r) : ERROR_SUCCESS;
+}
+
+bool ValidValueName(const char* name) {
+    const std::size_t n = std::strlen(name);
+    return n <= kMaxValueNameLength && std::strpbrk(name, "\r\n") == nullptr;
+}
+
+FILETIME ToFileTime(std::int64_t unixSeconds) {
+    const std::uint64_t t =
+        (static_cast<std::uint64_t>(unixSeconds) + 11644473600ULL) * 10000000ULL;
+    return FILETIME{static_cast<DWORD>(t & 0xFFFFFFFFu), static_cast<DWORD>(t >> 32)};
+}
+
+struct RootNamesInit {
+    RootNamesInit() {
+        for (int i = 0; i < 7; ++i)
+            gRoots[i].name = kRootNames[i];
+    }
+};
+const RootNamesInit gRootNamesInit;
+
+LONG OpenOrCreate(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, bool create, PHKEY phkResult,
+                  LPDWORD lpdwDisposition) {
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    std::lock_guard<std::mutex> guard(gMutex);
+    Target t;
+    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
+        return e;
+    Path sub;
+    if (!regfile::SplitPath(lpSubKey ? lpSubKey : "", sub))
+        return ERROR_BAD_PATHNAME;
+
+    // Find how far the path exists.
+    std::shared_ptr<Key> k = t.key;
+    Path path = t.path;
+    std::size_t i = 0;
+    for (; i < sub.size(); ++i) {
+        auto it = k->subkeys.find(regfile::FoldName(sub[i]));
+        if (it == k->subkeys.end())
+            break;
+        k = it->second;
+        path.push_back(k->name);
+    }
+    const bool exists = i == sub.size();
+    if (!exists) {
+        if (!create)
+            return ERROR_FILE_NOT_FOUND;
+        if (!(t.access & KEY_CREATE_SUB_KEY))
+            return ERROR_ACCESS_DENIED;
+        for (; i < sub.size(); ++i) {
+            k = k->AddSubkey(sub[i]);
+            k->lastWrite = Now();
+            path.push_back(k->name);
+        }
+        gRoots[t.root].journal.push_back(Change{Change::CreateKey, path, {}, 0, {}});
+    }
+    if (lpdwDisposition)
+        *lpdwDisposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    *phkResult = NewHandle(t.root, k, std::move(path), samDesired);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::string RegistryFolder() {
+    return ConfigHome() + "/kurs/registry";
+}
+
+LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
+                     const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition) {
+    return OpenOrCreate(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition);
+}
+
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
+    return OpenOrCreate(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
+}
+
+LONG RegCloseKey(HKEY hKey) {
+    std::lock_guard<std::mutex> guard(gMutex);
+    if (IsPredefinedValue(hKey))
+        return ERROR_SUCCESS;
+    auto it = gHandles.find(reinterpret_cast<UINT_PTR>(hKey));
+    if (it == gHandles.end())
+        return ERROR_INVALID_HANDLE;
+    Root& r = gRoots[it->second.root];
+    gHandles.erase(it);
+    if (--r.handles == 0)
+        return Save(r);
+    return ERROR_SUCCESS;
+}
+
+LONG RegFlushKey(HKEY hKey) {
+    std::lock_guard<std::mutex> guard(gMutex);
+    Target t;
+    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
+        return e;
+    return Save(gRoots[t.root]);
+}
+
+LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                    DWORD cbData) {
+    const char* name = lpValueName ? lpValueName : "";
+    if (!ValidValueName(name) || (!lpData && cbData) || cbData > kMaxValueSize)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> guard(gMutex);
+    Target t;
+    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
+        return e;
+    if (!(t.access & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    std::string data(reinterpret_cast<const char*>(lpData), lpData ? cbData : 0);
+    t.key->SetValue(name, dwType, data);
+    t.key->lastWrite = Now();
+    return Record(t.root, Change{Change::SetValue, t.path, name, dwType, std::move(data)});
+}
+
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
+                      LPDWORD lpcbData) {
+    if (lpData && !lpcbData)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> guard(gMutex);
+    Target t;
+    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
+        return e;
+    if (!(t.access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    const regfile::Value* v = t.key->FindValue(lpValueName ? lpValueName : "");
+    if (!v)
+        return ERROR_FILE_NOT_FOUND;
+    if (lpType)
+        *lpType = v->type;
+    if (lpcbData) {
+        const auto size = static_cast<DWORD>(v->data.size());
+        if (lpData && *lpcbData < size) {
+            *lpcbData = size;
+            return ERROR_MORE_DATA;
+        }
+        if (lpData && size)
+            std::memcpy(lpData, v->data.data(), size);
+        *lpcbData = size;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    const char* name = lpValueName ? lpValueName : "";
+    std::lock_guard<std::mutex> guard(gMutex);
+    Target t;
+    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
+        return e;
+    if (!(t.access & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    if (!t.key->RemoveValue(name))
+        return ERROR_FILE_NOT_FOUND;
+    t.key->lastWrite = Now();
+    return Record(t.root, Change{Change::DeleteValue, t.path, name, 0, {}});
+}
+
+LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    if (!lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> guard(gMutex);
+    Target t;
+    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
+        return e;
+    Path sub;
+    if (!regfile::SplitPath(lpSubKey, sub))
+        return ERROR_BAD_PATHNAME;
+    Path full = t.path;
+    full.insert(full.end(), sub.begin(), sub.end());
+    if (full.empty())
+        return ERROR_ACCESS_DENIED;  // a root key cannot go
+
+    Key* parent = gRoots[t.root].tree.get();
+    for (std::size_t i = 0; i + 1 < full.size(); ++i) {
+        parent = parent->Subkey(full[i]);
+        if (!parent)
+            return ERROR_FILE_NOT_FOUND;
+    }
+    auto it = parent->subkeys.find(regfile::FoldName(full.back()));
+    if (it == parent->subkeys.end())
+        return ERROR_FILE_NOT_FOUND;
+    if (!it->second->subkeys.empty())
+        return ERROR_ACCESS_DENIED;
+    it->second->deleted = true;
+    parent->subkeys.erase(it);
+    parent->lastWrite = Now();
+    return Record(t.root, Change{Change::DeleteKey, std::move(full), {}, 0, {}});
+}
+
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD,
+                   LPSTR lpClass, LPDWORD lpcchClass, FILETIME* lpftLastWriteTime) {
+    if (!lpName || !lpcchName)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> guard(gMutex);
+    Target t;
+    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
+        return e;
+    if (!(t.access & KEY_ENUMERATE_SUB_KEYS))
+        return ERROR_ACCESS_DENIED;
+    if (dwIndex >= t.key->subkeys.size())
+        return ERROR_NO_MORE_ITEMS;
+    auto it = t.key->subkeys.begin();
+    std::advance(it, dwIndex);
+    const Key& k = *it->second;
+    if (*lpcchName < k.name.size() + 1)
+        return ERROR_MORE_DATA;
+    std::memcpy(lpName, k.name.c_str(), k.name.size() + 1);
+    *lpcchName = static_cast<DWORD>(k.name.size());
+    if (lpClass && lpcchClass && *lpcchClass > 0) {
+        lpClass[0] = '\0';
+        *lpcchClass = 0;
+    }
+    if (lpftLastWriteTime)
+        *lpftLastWriteTime = ToFileTime(k.lastWrite);
+    return ERROR_SUCCESS;
+}
+
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
+                   LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> guard(gMutex);
+    Target t;
+    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
+        return e;
+    if (!(t.access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    if (dwIndex >= t.key->values.size())
+        return ERROR_NO_MORE_ITEMS;
+    const regfile::Value& v = t.key->values[dwIndex];
+    const auto size = static_cast<DWORD>(v.data.size());
+    if (*lpcchValueName < v.name.size() + 1)
+        return ERROR_MORE_DATA;
+    if (lpData && *lpcbData < size) {
+        *lpcbData = size;
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(lpValueName, v.name.c_str(), v.name.size() + 1);
+    *lpcchValueName = static_cast<DWORD>(v.name.size());
+    if (lpType)
+        *lpType = v.type;
+    if (lpData && size)
+        std::memcpy(lpData, v.data.data(), size);
+    if (lpcbData)
+        *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPDWORD lpcSubKeys,
+                      LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                      LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                      LPDWORD lpcbSecurityDescriptor, FILETIME* lpftLastWriteTime) {
+    std::lock_guard<std::mutex> guard(gMutex);
+    Target t;
+    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
+        return e;
+    if (!(t.access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    const Key& k = *t.key;
+    DWORD maxSub = 0, maxName = 0, maxData = 0;
+    for (const auto& [folded, sub] : k.subkeys)
+        maxSub = std::max<DWORD>(maxSub, static_cast<DWORD>(sub->name.size()));
+    for (const auto& v : k.values) {
+        maxName = std::max<DWORD>(maxName, static_cast<DWORD>(v.name.size()));
+        maxData = std::max<DWORD>(maxData, static_cast<DWORD>(v.data.size()));
+    }
+    if (lpClass && lpcchClass && *lpcchClass > 0)
+        lpClass[0] = '\0';
+    if (lpcchClass)
+        *lpcchClass = 0;
+    if (lpcSubKeys)
+        *lpcSubKeys = static_cast<DWORD>(k.subkeys.size());
+    if (lpcbMaxSubKeyLen)
+        *lpcbMaxSubKeyLen = maxSub;
+    if (lpcbMaxClassLen)
+        *lpcbMaxClassLen = 0;
+    if (lpcValues)
+        *lpcValues = static_cast<DWORD>(k.values.size());
+    if (lpcbMaxValueNameLen)
+        *lpcbMaxValueNameLen = maxName;
+    if (lpcbMaxValueLen)
+        *lpcbMaxValueLen = maxData;
+    if (lpcbSecurityDescriptor)
+        *lpcbSecurityDescriptor = 0;
+    if (lpftLastWriteTime)
+        *lpftLastWriteTime = ToFileTime(k.lastWrite);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace win
