@@ -155,7 +155,7 @@ String FormatArgs(std::string_view fmt, const std::vector<TFormatArg>& args) {
                 // Negative ints print their 32-bit pattern when they fit.
                 if (a.kind() == TFormatArg::fkInt && a.asInt() < 0 && a.asInt() >= -2147483648LL)
                     v &= 0xFFFFFFFFULL;
-                text = Digits(v, 16, fmt[i] == 'X', precision);
+                text = Digits(v, 16, true, precision);
                 break;
             }
             case 's':

@@ -297,8 +297,9 @@ String StringOfChar(char c, int count);
 String QuotedStr(std::string_view s);  // 'text' with inner quotes doubled
 
 // --- Format ------------------------------------------------------------------
-// printf-like: %d %u %x %X %s %f %e %g %n(number) %m(money-less: treated as %f) %%,
-// with '-' (left justify), width, '.' precision and '*' for either.
+// printf-like: %d %u %x (upper-case digits, as %X) %s %f %e %g %n (thousands
+// grouped) %m (as %f) and %%, with an optional "index:", '-' (left justify),
+// width, '.' precision and '*' for either.
 // A wrong argument kind or a missing argument raises EConvertError
 // "Format '%s' invalid or incompatible with argument".
 class TFormatArg {

@@ -1,0 +1,499 @@
+#include "runtime/StringList.h"
+
+#include <algorithm>
+
+#include "runtime/Streams.h"
+
+// --- TStrings --------------------------------------------------------------------
+
+void TStrings::Error(std::string_view fmt, int index) const {
+    throw EStringListError(Format(fmt, index));
+}
+
+int TStrings::Add(const String& s) {
+    const int at = Count();
+    Insert(at, s);
+    return at;
+}
+
+int TStrings::AddObject(const String& s, TObject* obj) {
+    const int at = Add(s);
+    PutObject(at, obj);
+    return at;
+}
+
+void TStrings::AddStrings(const TStrings& other) {
+    BeginUpdate();
+    try {
+        // A copy first: other may be this list.
+        const int n = other.Count();
+        std::vector<std::pair<String, TObject*>> lines;
+        lines.reserve(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i)
+            lines.emplace_back(other.Get(i), other.GetObject(i));
+        for (auto& [text, obj] : lines)
+            AddObject(text, obj);
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
+}
+
+void TStrings::InsertObject(int index, const String& s, TObject* obj) {
+    Insert(index, s);
+    PutObject(index, obj);
+}
+
+void TStrings::Put(int index, const String& s) {
+    TObject* obj = GetObject(index);
+    Delete(index);
+    InsertObject(index, s, obj);
+}
+
+TObject* TStrings::GetObject(int) const {
+    return nullptr;
+}
+void TStrings::PutObject(int, TObject*) {}
+
+void TStrings::Exchange(int index1, int index2) {
+    const String s1 = Get(index1), s2 = Get(index2);
+    TObject* o1 = GetObject(index1);
+    TObject* o2 = GetObject(index2);
+    Put(index1, s2);
+    PutObject(index1, o2);
+    Put(index2, s1);
+    PutObject(index2, o1);
+}
+
+void TStrings::Move(int curIndex, int newIndex) {
+    if (curIndex == newIndex)
+        return;
+    const String s = Get(curIndex);
+    TObject* obj = GetObject(curIndex);
+    if (newIndex < 0 || newIndex >= Count())
+        Error("List index out of bounds (%d)", newIndex);
+    Delete(curIndex);
+    InsertObject(newIndex, s, obj);
+}
+
+int TStrings::IndexOf(std::string_view s) const {
+    for (int i = 0; i < Count(); ++i)
+        if (AnsiSameText(Get(i), s))
+            return i;
+    return -1;
+}
+
+int TStrings::IndexOfObject(const TObject* obj) const {
+    for (int i = 0; i < Count(); ++i)
+        if (GetObject(i) == obj)
+            return i;
+    return -1;
+}
+
+int TStrings::IndexOfName(std::string_view name) const {
+    for (int i = 0; i < Count(); ++i) {
+        const String line = Get(i);
+        const auto eq = line.find('=');
+        if (eq != String::npos && AnsiSameText(std::string_view(line).substr(0, eq), name))
+            return i;
+    }
+    return -1;
+}
+
+String TStrings::Names(int index) const {
+    const String line = Get(index);
+    const auto eq = line.find('=');
+    return eq == String::npos ? String() : line.substr(0, eq);
+}
+
+String TStrings::ValueFromIndex(int index) const {
+    const String line = Get(index);
+    const auto eq = line.find('=');
+    return eq == String::npos ? String() : line.substr(eq + 1);
+}
+
+String TStrings::Values(std::string_view name) const {
+    const int i = IndexOfName(name);
+    return i < 0 ? String() : ValueFromIndex(i);
+}
+
+void TStrings::SetValue(std::string_view name, std::string_view value) {
+    int i = IndexOfName(name);
+    if (!value.empty()) {
+        if (i < 0)
+            i = Add(String());
+        Put(i, String(name) + "=" + String(value));
+    } else if (i >= 0) {
+        Delete(i);
+    }
+}
+
+String TStrings::Text() const {
+    String r;
+    for (int i = 0; i < Count(); ++i) {
+        r += Get(i);
+        r += "\r\n";
+    }
+    return r;
+}
+
+void TStrings::SetText(std::string_view text) {
+    BeginUpdate();
+    try {
+        Clear();
+        const auto nul = text.find('\0');
+        if (nul != std::string_view::npos)
+            text = text.substr(0, nul);
+        std::size_t i = 0;
+        while (i < text.size()) {
+            std::size_t start = i;
+            while (i < text.size() && text[i] != '\r' && text[i] != '\n')
+                ++i;
+            Add(String(text.substr(start, i - start)));
+            // CR, LF and CR LF end a line; LF CR is two breaks.
+            if (i < text.size() && text[i] == '\r')
+                ++i;
+            if (i < text.size() && text[i] == '\n')
+                ++i;
+        }
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
+}
+
+String TStrings::CommaText() const {
+    String r;
+    for (int i = 0; i < Count(); ++i) {
+        const String s = Get(i);
+        bool quote = s.empty();
+        for (char c : s)
+            if (static_cast<unsigned char>(c) <= 32 || c == ',' || c == '"')
+                quote = true;
+        if (i > 0)
+            r += ',';
+        if (quote) {
+            r += '"';
+            for (char c : s) {
+                r += c;
+                if (c == '"')
+                    r += '"';
+            }
+            r += '"';
+        } else {
+            r += s;
+        }
+    }
+    return r;
+}
+
+void TStrings::SetCommaText(std::string_view text) {
+    BeginUpdate();
+    try {
+        Clear();
+        std::size_t i = 0;
+        auto skipBlanks = [&] {
+            while (i < text.size() && static_cast<unsigned char>(text[i]) <= 32)
+                ++i;
+        };
+        skipBlanks();
+        while (i < text.size()) {
+            String item;
+            if (text[i] == '"') {
+                ++i;
+                while (i < text.size()) {
+                    if (text[i] == '"') {
+                        if (i + 1 < text.size() && text[i + 1] == '"') {
+                            item += '"';
+                            i += 2;
+                            continue;
+                        }
+                        ++i;
+                        break;
+                    }
+                    item += text[i++];
+                }
+            } else {
+                while (i < text.size() && static_cast<unsigned char>(text[i]) > 32 &&
+                       text[i] != ',')
+                    item += text[i++];
+            }
+            Add(item);
+            skipBlanks();
+            if (i < text.size() && text[i] == ',') {
+                ++i;
+                skipBlanks();
+                if (i >= text.size())
+                    Add(String());
+            }
+        }
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
+}
+
+void TStrings::BeginUpdate() {
+    if (FUpdateCount++ == 0)
+        SetUpdateState(true);
+}
+
+void TStrings::EndUpdate() {
+    if (FUpdateCount > 0 && --FUpdateCount == 0)
+        SetUpdateState(false);
+}
+
+void TStrings::SetUpdateState(bool) {}
+
+void TStrings::Assign(TPersistent* source) {
+    if (auto* other = dynamic_cast<TStrings*>(source)) {
+        if (other == this)
+            return;
+        BeginUpdate();
+        try {
+            Clear();
+            AddStrings(*other);
+        } catch (...) {
+            EndUpdate();
+            throw;
+        }
+        EndUpdate();
+        return;
+    }
+    TPersistent::Assign(source);
+}
+
+bool TStrings::Equals(const TStrings& other) const {
+    if (Count() != other.Count())
+        return false;
+    for (int i = 0; i < Count(); ++i)
+        if (Get(i) != other.Get(i))
+            return false;
+    return true;
+}
+
+void TStrings::LoadFromStream(TStream& stream) {
+    const long long size = stream.Size() - stream.Position();
+    String data(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+    if (!data.empty())
+        stream.ReadBuffer(data.data(), static_cast<long long>(data.size()));
+    SetText(data);
+}
+
+void TStrings::SaveToStream(TStream& stream) const {
+    const String data = Text();
+    stream.WriteBuffer(data.data(), static_cast<long long>(data.size()));
+}
+
+void TStrings::LoadFromFile(const String& fileName) {
+    TFileStream f(fileName, fmOpenRead | fmShareDenyWrite);
+    LoadFromStream(f);
+}
+
+void TStrings::SaveToFile(const String& fileName) const {
+    TFileStream f(fileName, fmCreate);
+    SaveToStream(f);
+}
+
+std::vector<String> TStrings::ToVector() const {
+    std::vector<String> v;
+    v.reserve(static_cast<std::size_t>(Count()));
+    for (int i = 0; i < Count(); ++i)
+        v.push_back(Get(i));
+    return v;
+}
+
+// --- TStringList ---------------------------------------------------------------------
+
+TStringList::TStringList(std::initializer_list<String> lines) {
+    for (const String& s : lines)
+        Add(s);
+}
+
+void TStringList::CheckIndex(int index) const {
+    if (index < 0 || index >= Count())
+        Error("List index out of bounds (%d)", index);
+}
+
+String TStringList::Get(int index) const {
+    CheckIndex(index);
+    return FItems[static_cast<std::size_t>(index)].text;
+}
+
+void TStringList::Put(int index, const String& s) {
+    if (FSorted)
+        Error("Operation not allowed on sorted list", 0);
+    CheckIndex(index);
+    Changing();
+    FItems[static_cast<std::size_t>(index)].text = s;
+    Changed();
+}
+
+TObject* TStringList::GetObject(int index) const {
+    CheckIndex(index);
+    return FItems[static_cast<std::size_t>(index)].object;
+}
+
+void TStringList::PutObject(int index, TObject* obj) {
+    CheckIndex(index);
+    Changing();
+    FItems[static_cast<std::size_t>(index)].object = obj;
+    Changed();
+}
+
+int TStringList::Add(const String& s) {
+    return AddObject(s, nullptr);
+}
+
+int TStringList::AddObject(const String& s, TObject* obj) {
+    int at = Count();
+    if (FSorted) {
+        if (Find(s, at)) {
+            if (FDuplicates == dupIgnore)
+                return at;
+            if (FDuplicates == dupError)
+                Error("String list does not allow duplicates", 0);
+        }
+    }
+    InsertItem(at, s, obj);
+    return at;
+}
+
+void TStringList::Insert(int index, const String& s) {
+    InsertObject(index, s, nullptr);
+}
+
+void TStringList::InsertObject(int index, const String& s, TObject* obj) {
+    if (FSorted)
+        Error("Operation not allowed on sorted list", 0);
+    if (index < 0 || index > Count())
+        Error("List index out of bounds (%d)", index);
+    InsertItem(index, s, obj);
+}
+
+void TStringList::InsertItem(int index, const String& s, TObject* obj) {
+    Changing();
+    FItems.insert(FItems.begin() + index, Item{s, obj});
+    Changed();
+}
+
+void TStringList::Delete(int index) {
+    CheckIndex(index);
+    Changing();
+    FItems.erase(FItems.begin() + index);
+    Changed();
+}
+
+void TStringList::Clear() {
+    if (FItems.empty())
+        return;
+    Changing();
+    FItems.clear();
+    Changed();
+}
+
+void TStringList::Exchange(int index1, int index2) {
+    CheckIndex(index1);
+    CheckIndex(index2);
+    Changing();
+    std::swap(FItems[static_cast<std::size_t>(index1)], FItems[static_cast<std::size_t>(index2)]);
+    Changed();
+}
+
+int TStringList::CompareStrings(std::string_view a, std::string_view b) const {
+    return FCaseSensitive ? AnsiCompareStr(a, b) : AnsiCompareText(a, b);
+}
+
+int TStringList::IndexOf(std::string_view s) const {
+    if (!FSorted) {
+        for (int i = 0; i < Count(); ++i)
+            if (CompareStrings(FItems[static_cast<std::size_t>(i)].text, s) == 0)
+                return i;
+        return -1;
+    }
+    int at = 0;
+    return Find(s, at) ? at : -1;
+}
+
+bool TStringList::Find(std::string_view s, int& index) const {
+    int lo = 0, hi = Count() - 1;
+    bool found = false;
+    while (lo <= hi) {
+        const int mid = lo + (hi - lo) / 2;
+        const int c = CompareStrings(FItems[static_cast<std::size_t>(mid)].text, s);
+        if (c < 0) {
+            lo = mid + 1;
+        } else {
+            hi = mid - 1;
+            if (c == 0) {
+                found = true;
+                // The first of equal lines, unless duplicates are accepted.
+                if (FDuplicates != dupAccept)
+                    lo = mid;
+            }
+        }
+    }
+    index = lo;
+    return found;
+}
+
+void TStringList::SetSorted(bool value) {
+    if (FSorted == value)
+        return;
+    if (value)
+        Sort();
+    FSorted = value;
+}
+
+void TStringList::SetCaseSensitive(bool value) {
+    if (FCaseSensitive == value)
+        return;
+    FCaseSensitive = value;
+    if (FSorted)
+        Sort();
+}
+
+void TStringList::Sort() {
+    CustomSort([](TStringList* list, int a, int b) {
+        return list->CompareStrings(list->FItems[static_cast<std::size_t>(a)].text,
+                                    list->FItems[static_cast<std::size_t>(b)].text);
+    });
+}
+
+void TStringList::CustomSort(const TStringListSortCompare& compare) {
+    if (Count() < 2)
+        return;
+    Changing();
+    // Sort indices with the caller's comparison, then apply the permutation.
+    std::vector<int> order(FItems.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = static_cast<int>(i);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return compare(this, a, b) < 0; });
+    std::vector<Item> sorted;
+    sorted.reserve(FItems.size());
+    for (int i : order)
+        sorted.push_back(std::move(FItems[static_cast<std::size_t>(i)]));
+    FItems = std::move(sorted);
+    Changed();
+}
+
+void TStringList::SetUpdateState(bool updating) {
+    if (updating)
+        Changing();
+    else
+        Changed();
+}
+
+void TStringList::Changing() {
+    if (UpdateCount() == 0 && OnChanging)
+        OnChanging(this);
+}
+
+void TStringList::Changed() {
+    if (UpdateCount() == 0 && OnChange)
+        OnChange(this);
+}
