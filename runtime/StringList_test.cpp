@@ -1,0 +1,176 @@
+#include "runtime/StringList.h"
+
+#include <gtest/gtest.h>
+
+#include "runtime/Exceptions.h"
+
+namespace {
+
+std::vector<String> Lines(std::string_view text) {
+    TStringList list;
+    list.SetText(text);
+    return list.ToVector();
+}
+
+TEST(StringListText, SplitsAtEveryKindOfBreak) {
+    using V = std::vector<String>;
+    struct Case {
+        std::string_view text;
+        V lines;
+    } cases[] = {
+        {"", V{}},
+        {"a", V{"a"}},
+        {"a\r\nb", V{"a", "b"}},
+        {"a\rb", V{"a", "b"}},
+        {"a\nb", V{"a", "b"}},
+        {"a\n\rb", V{"a", "", "b"}},
+        {"a\r\n", V{"a"}},
+        {"a\r\n\r\n", V{"a", ""}},
+        {"\r\n", V{""}},
+        {"\n\n", V{"", ""}},
+        {"a\r\rb", V{"a", "", "b"}},
+        {"a\r\n\nb", V{"a", "", "b"}},
+        {std::string_view("a\r\nb\0c\r\nd", 10), V{"a", "b"}},
+        {std::string_view("\0abc", 4), V{}},
+        {" x \t", V{" x \t"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Lines(c.text), c.lines) << testing::PrintToString(c.text);
+}
+
+TEST(StringListText, JoinsWithCrLf) {
+    TStringList list{"a", "", "b"};
+    EXPECT_EQ(list.Text(), "a\r\n\r\nb\r\n");
+    list.Clear();
+    EXPECT_EQ(list.Text(), "");
+}
+
+TEST(StringListIndex, OutOfBoundsRaisesTheIndexError) {
+    TStringList list{"a", "b"};
+    EXPECT_EQ(list[1], "b");
+    for (int bad : {-2, -1, 2, 100}) {
+        try {
+            (void)list[bad];
+            FAIL() << bad;
+        } catch (const EStringListError& e) {
+            EXPECT_EQ(e.Message(), "List index out of bounds (" + IntToStr(bad) + ")");
+        }
+    }
+    EXPECT_THROW(list.Delete(2), EStringListError);
+    EXPECT_THROW(list.Insert(3, "x"), EStringListError);
+    EXPECT_THROW(list.Objects(2), EStringListError);
+    list.Insert(2, "c");  // inserting at Count appends
+    EXPECT_EQ(list.Count(), 3);
+}
+
+TEST(StringList, ObjectsTravelWithTheirLines) {
+    TObject a, b;
+    TStringList list;
+    list.AddObject("one", &a);
+    list.Add("two");
+    list.InsertObject(0, "zero", &b);
+    EXPECT_EQ(list.Objects(0), &b);
+    EXPECT_EQ(list.Objects(1), &a);
+    EXPECT_EQ(list.Objects(2), nullptr);
+    list.Exchange(0, 2);
+    EXPECT_EQ(list[0], "two");
+    EXPECT_EQ(list.Objects(2), &b);
+    list.SetStrings(1, "uno");
+    EXPECT_EQ(list.Objects(1), &a);
+    EXPECT_EQ(list.IndexOfObject(&b), 2);
+    TStringList copy;
+    copy.Assign(&list);
+    EXPECT_EQ(copy.Objects(1), &a);
+    EXPECT_TRUE(copy.Equals(list));
+}
+
+TEST(StringList, IndexOfIgnoresCaseWithCyrillic) {
+    TStringList list{"Доллар США"_cp, "ЕВРО"_cp};
+    EXPECT_EQ(list.IndexOf("евро"_cp), 1);
+    EXPECT_EQ(list.IndexOf("доллар сша"_cp), 0);
+    EXPECT_EQ(list.IndexOf("Евр"_cp), -1);
+}
+
+TEST(StringList, SortedFindsIgnoringCase) {
+    TStringList list;
+    list.SetSorted(true);
+    for (const String& s : {String("pear"), String("Apple"), String("банан"_cp), String("apple")})
+        list.Add(s);
+    // dupIgnore: "apple" equals "Apple" ignoring case.
+    EXPECT_EQ(list.ToVector(), (std::vector<String>{"Apple", "pear", "банан"_cp}));
+    int at = -1;
+    EXPECT_TRUE(list.Find("БАНАН"_cp, at));
+    EXPECT_EQ(at, 2);
+    EXPECT_FALSE(list.Find("cherry", at));
+    EXPECT_EQ(at, 1);  // where it would go
+    EXPECT_EQ(list.IndexOf("PEAR"), 1);
+    EXPECT_THROW(list.Insert(0, "x"), EStringListError);
+
+    list.SetDuplicates(dupError);
+    try {
+        list.Add("APPLE");
+        FAIL();
+    } catch (const EStringListError& e) {
+        EXPECT_EQ(e.Message(), "String list does not allow duplicates");
+    }
+    list.SetDuplicates(dupAccept);
+    list.Add("APPLE");
+    EXPECT_EQ(list.Count(), 4);
+}
+
+TEST(StringList, SortingAnUnsortedListOrdersCyrillicByAlphabet) {
+    TStringList list{"ж"_cp, "Ё"_cp, "е"_cp, "Б"_cp, "a"};
+    list.SetSorted(true);
+    EXPECT_EQ(list.ToVector(), (std::vector<String>{"a", "Б"_cp, "е"_cp, "Ё"_cp, "ж"_cp}));
+}
+
+TEST(StringList, NamesAndValues) {
+    TStringList list{"Host=example", "port=80", "novalue", "Empty="};
+    EXPECT_EQ(list.Values("PORT"), "80");
+    EXPECT_EQ(list.Values("novalue"), "");
+    EXPECT_EQ(list.Names(0), "Host");
+    EXPECT_EQ(list.IndexOfName("empty"), 3);
+    list.SetValue("Port", "8080");
+    EXPECT_EQ(list[1], "Port=8080");
+    list.SetValue("New", "1");
+    EXPECT_EQ(list[4], "New=1");
+    list.SetValue("host", "");
+    EXPECT_EQ(list.IndexOfName("Host"), -1);
+    EXPECT_EQ(list.Count(), 4);
+}
+
+TEST(StringList, CommaTextRoundTrips) {
+    TStringList list{"a", "b c", "", "q\"uote", "x,y"};
+    const String text = list.CommaText();
+    EXPECT_EQ(text, "a,\"b c\",\"\",\"q\"\"uote\",\"x,y\"");
+    TStringList back;
+    back.SetCommaText(text);
+    EXPECT_TRUE(back.Equals(list));
+}
+
+TEST(StringList, ChangeEventsAreHeldDuringUpdates) {
+    TStringList list;
+    int changes = 0;
+    list.OnChange = [&](TObject* sender) {
+        EXPECT_EQ(sender, &list);
+        ++changes;
+    };
+    list.Add("a");
+    EXPECT_EQ(changes, 1);
+    list.SetText("x\r\ny\r\nz");
+    EXPECT_EQ(changes, 2);  // one for the whole text
+    list.BeginUpdate();
+    list.Add("1");
+    list.Delete(0);
+    EXPECT_EQ(changes, 2);
+    list.EndUpdate();
+    EXPECT_EQ(changes, 3);
+}
+
+TEST(StringList, AddStringsFromItself) {
+    TStringList list{"a", "b"};
+    list.AddStrings(list);
+    EXPECT_EQ(list.ToVector(), (std::vector<String>{"a", "b", "a", "b"}));
+}
+
+}  // namespace
