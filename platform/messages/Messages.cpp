@@ -21,6 +21,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// As on the platform: a runaway poster or timer leak ends in a refusal, not
+// in exhausted memory.
+constexpr std::size_t kPostQuota = 10000;
+constexpr std::size_t kTimerQuota = 10000;
+
 struct ClassRecord {
     std::string name;
     std::string menuName;
@@ -838,6 +843,10 @@ BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
+        if (S().queue.size() >= kPostQuota) {
+            SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+            return FALSE;
+        }
         S().queue.push_back(Posted{S().nextSeq++, hwnd, msg, wParam, lParam, 0});
     }
     SignalWake();
@@ -938,6 +947,10 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
                 }
             } while (id == 0 || S().timers.count(TimerKey{nullptr, id}) != 0);
         }
+    }
+    if (S().timers.size() >= kTimerQuota && S().timers.count(TimerKey{hwnd, id}) == 0) {
+        SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+        return 0;
     }
     elapse = std::clamp(elapse, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM);
     Timer& t = S().timers[TimerKey{hwnd, id}];

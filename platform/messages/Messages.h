@@ -259,9 +259,10 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 inline LRESULT SendMessageA(HWND h, UINT m, WPARAM w, LPARAM l) {
     return SendMessage(h, m, w, l);
 }
-// Queues a message for the window; safe from any thread.  FALSE (and
-// ERROR_INVALID_WINDOW_HANDLE) when the window does not exist; a message
-// whose window is destroyed before delivery is dropped.
+// Queues a message for the window; safe from any thread.  FALSE when the
+// window does not exist (ERROR_INVALID_WINDOW_HANDLE) or 10000 messages wait
+// already (ERROR_NOT_ENOUGH_QUOTA); a message whose window is destroyed
+// before delivery is dropped.
 BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 inline BOOL PostMessageA(HWND h, UINT m, WPARAM w, LPARAM l) {
     return PostMessage(h, m, w, l);
@@ -278,7 +279,8 @@ constexpr UINT USER_TIMER_MAXIMUM = 0x7FFFFFFF;
 // when given.  Setting an existing (window, id) again replaces it and starts
 // a fresh period, dropping a tick not yet delivered.  With a window, returns
 // the id (1 for id 0); without a window, `proc` is required and a new id is
-// chosen and returned.  0 = failure (no such window, no procedure).
+// chosen and returned.  0 = failure (no such window, no procedure, 10000
+// timers exist already).
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc);
 // Stops the timer; a tick already due but not delivered is dropped.
 BOOL KillTimer(HWND hwnd, UINT_PTR id);
@@ -399,6 +401,7 @@ constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
 constexpr DWORD ERROR_CLASS_DOES_NOT_EXIST = 1411;
 constexpr DWORD ERROR_INVALID_INDEX = 1413;
 constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
+constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;
 DWORD GetLastError();  // per thread
 void SetLastError(DWORD error);
 

@@ -533,6 +533,30 @@ TEST_F(MessagesTest, PostsFromManyThreadsArriveOnceInTheirOrder) {
     EXPECT_TRUE(inOrder);
 }
 
+TEST_F(MessagesTest, QueueAndTimersHaveQuotas) {
+    HWND h = Make();
+    int accepted = 0;
+    while (PostMessage(h, WM_USER, 0, 0) && accepted < 20000) {
+        ++accepted;
+    }
+    EXPECT_EQ(accepted, 10000);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_QUOTA);
+    ProcessMessages();
+    EXPECT_EQ(Count(WM_USER), 10000);
+    EXPECT_TRUE(PostMessage(h, WM_USER, 0, 0));  // room again
+
+    UINT_PTR made = 0;
+    while (SetTimer(h, made + 1, 60000, nullptr) != 0 && made < 20000) {
+        ++made;
+    }
+    EXPECT_EQ(made, 10000u);
+    EXPECT_EQ(GetLastError(), ERROR_NO_SYSTEM_RESOURCES);
+    EXPECT_NE(SetTimer(h, 1, 60000, nullptr), 0u);  // resetting one still works
+    DestroyWindow(h);                               // takes its timers along
+    HWND other = Make();
+    EXPECT_NE(SetTimer(other, 1, 60000, nullptr), 0u);
+}
+
 // ---- window longs -------------------------------------------------------------------
 
 TEST_F(MessagesTest, ExtraBytesArePointerSized) {
