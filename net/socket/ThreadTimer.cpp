@@ -10,7 +10,20 @@ namespace {
 constexpr win::UINT_PTR kTimerId = 1;
 }
 
+const TClassInfo* TThreadTimer::ClassProperties() {
+    static const TClassInfo* info = RegisterPublishedClass<TThreadTimer, TComponent>(
+        "TThreadTimer", [](TPublishedProperties<TThreadTimer>& p) {
+            p.Ordinal("Interval", CardinalTypeInfo(), &TThreadTimer::Interval,
+                      &TThreadTimer::SetInterval)
+                .SetDefault(1000);
+            p.Method("OnTimer", [](TThreadTimer* t) { return static_cast<bool>(t->OnTimer()); });
+            p.Boolean("Enabled", &TThreadTimer::Enabled, &TThreadTimer::SetEnabled).SetDefault(1);
+        });
+    return info;
+}
+
 TThreadTimer::TThreadTimer(TComponent* AOwner) : TComponent(AOwner) {
+    ClassProperties();
     FEnabled = true;
     FInterval = 1000;
     FTimerWindow = AllocateTimerWindow(this);

@@ -9,6 +9,7 @@
 #include "net/socket/NotifyWindows.h"
 #include "platform/messages/Messages.h"
 #include "runtime/Classes.h"
+#include "runtime/TypInfo.h"
 
 class TThreadTimer : public TComponent {
   public:
@@ -19,6 +20,9 @@ class TThreadTimer : public TComponent {
     ~TThreadTimer() override;
 
     String ClassName() const override { return "TThreadTimer"; }
+    // The published properties: Interval (default 1000), OnTimer, Enabled
+    // (default true).
+    static const TClassInfo* ClassProperties();
 
     // The setters store the value and re-create the platform timer, which
     // starts a fresh full period.  Enabled and Interval act only when the

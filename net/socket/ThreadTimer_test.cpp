@@ -43,6 +43,24 @@ TEST(ThreadTimer, StartsEnabledWithOneSecondAndNoPlatformTimer) {
     EXPECT_EQ(t.ClassName(), "TThreadTimer");
 }
 
+TEST(ThreadTimer, PublishesIntervalOnTimerAndEnabled) {
+    TThreadTimer t(nullptr);
+    std::vector<String> names;
+    for (const TPropInfo* p : GetPropList(&t)) {
+        names.push_back(p->Name());
+    }
+    EXPECT_EQ(names, (std::vector<String>{"Enabled", "Interval", "OnTimer"}));
+    const TPropInfo* interval = GetPropInfo(&t, "interval");
+    ASSERT_NE(interval, nullptr);
+    EXPECT_EQ(interval->Default(), 1000);
+    interval->SetOrd(&t, 250);  // through the setter, with its rules
+    EXPECT_EQ(t.Interval(), 250u);
+    EXPECT_EQ(GetPropInfo(&t, "Enabled")->Default(), 1);
+    EXPECT_FALSE(GetPropInfo(&t, "OnTimer")->IsAssigned(&t));
+    t.SetOnTimer([](TObject*) {});
+    EXPECT_TRUE(GetPropInfo(&t, "OnTimer")->IsAssigned(&t));
+}
+
 TEST(ThreadTimer, PlatformTimerRunsOnlyWithIntervalEnabledAndHandler) {
     struct Case {
         std::uint32_t interval;
