@@ -370,6 +370,7 @@ TEST_F(MessagesTest, ProcedureThatRaisesLeavesTheRestQueued) {
 TEST_F(MessagesTest, TimerTicksUntilKilled) {
     HWND h = Make();
     ASSERT_EQ(SetTimer(h, 3, 10, nullptr), 3u);
+    EXPECT_TRUE(WaitMessage(30000));  // the due timer alone ends the wait
     for (int i = 0; i < 500 && Count(WM_TIMER) < 3; ++i) {
         WaitMessage(1000);
         ProcessMessages();
