@@ -1,0 +1,80 @@
+#pragma once
+// Common controls: the status bar and the date picker.
+
+#include "gui/Controls.h"
+#include "runtime/DateTime.h"
+
+// A status bar at the bottom of its form; in simple-panel mode it shows one
+// text over its whole width.
+class TStatusBar : public TWinControl {
+  public:
+    explicit TStatusBar(TComponent* AOwner);
+    String ClassName() const override { return "TStatusBar"; }
+
+    bool SimplePanel() const { return FSimplePanel; }
+    void SetSimplePanel(bool value);
+    const String& SimpleText() const { return FSimpleText; }
+    void SetSimpleText(const String& value);
+    bool SizeGrip() const { return FSizeGrip; }
+    void SetSizeGrip(bool value);
+
+  private:
+    bool FSimplePanel = false;
+    String FSimpleText;
+    bool FSizeGrip = true;
+};
+
+enum TDateTimeKind { dtkDate, dtkTime };
+enum TDTDateMode { dmComboBox, dmUpDown };
+enum TDTDateFormat { dfShort, dfLong };
+enum TDTCalAlignment { dtaLeft, dtaRight };
+
+// A date field with a drop-down calendar.  Its Text is the date in the
+// short (or long) date format of the moment; typed text is parsed back with
+// the short date format.
+class TDateTimePicker : public TWinControl {
+  public:
+    explicit TDateTimePicker(TComponent* AOwner);
+    String ClassName() const override { return "TDateTimePicker"; }
+
+    // Kept as a whole day (dtkDate) or as a time of day (dtkTime).
+    TDateTime DateTime() const { return FDateTime; }
+    void SetDateTime(TDateTime value);
+    TDateTime Date() const;
+    void SetDate(TDateTime value);
+    TDateTime Time() const;
+    void SetTime(TDateTime value);
+
+    String Text() const override;
+    // EConvertError "'%s' is not a valid date" for text that is no date; the
+    // date stays as it was.
+    void SetText(const String& value) override;
+
+    TDateTimeKind Kind() const { return FKind; }
+    void SetKind(TDateTimeKind value);
+    TDTDateMode DateMode() const { return FDateMode; }
+    void SetDateMode(TDTDateMode value);
+    TDTDateFormat DateFormat() const { return FDateFormat; }
+    void SetDateFormat(TDTDateFormat value);
+    TDTCalAlignment CalAlignment() const { return FCalAlignment; }
+    void SetCalAlignment(TDTCalAlignment value);
+    // 0 = no bound.
+    TDateTime MinDate() const { return FMinDate; }
+    void SetMinDate(TDateTime value) { FMinDate = value; }
+    TDateTime MaxDate() const { return FMaxDate; }
+    void SetMaxDate(TDateTime value) { FMaxDate = value; }
+
+    TNotifyEvent OnChange;
+
+  protected:
+    void WndProc(TMessage& message) override;
+
+  private:
+    TDateTime FDateTime = 0;
+    TDateTimeKind FKind = dtkDate;
+    TDTDateMode FDateMode = dmComboBox;
+    TDTDateFormat FDateFormat = dfShort;
+    TDTCalAlignment FCalAlignment = dtaLeft;
+    TDateTime FMinDate = 0;
+    TDateTime FMaxDate = 0;
+};
