@@ -1,0 +1,317 @@
+#include "tools/rates-server/RatesHttp.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "runtime/String.h"
+
+namespace rates {
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+bool SameAscii(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return AsciiLower(x) == AsciiLower(y);
+           });
+}
+
+bool StartsWithAscii(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && SameAscii(s.substr(0, prefix.size()), prefix);
+}
+
+// One line of the head, without its LF and the CR before it; advances pos
+// past the LF.  nullopt when no LF follows pos.
+std::optional<std::string_view> NextLine(std::string_view s, std::size_t& pos) {
+    const auto lf = s.find('\n', pos);
+    if (lf == std::string_view::npos)
+        return std::nullopt;
+    std::string_view line = s.substr(pos, lf - pos);
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    pos = lf + 1;
+    return line;
+}
+
+// The first non-empty line, or nullopt while it is not complete.
+std::optional<std::string_view> RequestLine(std::string_view s) {
+    std::size_t pos = 0;
+    while (auto line = NextLine(s, pos))
+        if (!line->empty())
+            return line;
+    return std::nullopt;
+}
+
+struct RequestLineParts {
+    std::string_view Method, Target, Version;
+};
+
+bool IsTokenChar(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || IsDigit(c) ||
+           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
+// "METHOD target HTTP/d.d", the parts separated by blanks.
+std::optional<RequestLineParts> SplitRequestLine(std::string_view line) {
+    std::vector<std::string_view> parts;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        if (line[i] == ' ' || line[i] == '\t') {
+            ++i;
+            continue;
+        }
+        const auto start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t')
+            ++i;
+        parts.push_back(line.substr(start, i - start));
+    }
+    if (parts.size() != 3)
+        return std::nullopt;
+    RequestLineParts r{parts[0], parts[1], parts[2]};
+    if (!std::all_of(r.Method.begin(), r.Method.end(), IsTokenChar))
+        return std::nullopt;
+    if (std::any_of(r.Target.begin(), r.Target.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x21 || c == 0x7F; }))
+        return std::nullopt;
+    // HTTP/<digits>.<digits>
+    const auto v = r.Version;
+    if (v.size() < 8 || v.substr(0, 5) != "HTTP/")
+        return std::nullopt;
+    const auto dot = v.find('.', 5);
+    if (dot == std::string_view::npos || dot == 5 || dot + 1 == v.size())
+        return std::nullopt;
+    for (std::size_t k = 5; k < v.size(); ++k)
+        if (k != dot && !IsDigit(v[k]))
+            return std::nullopt;
+    return r;
+}
+
+int HexValue(char c) {
+    if (IsDigit(c))
+        return c - '0';
+    c = AsciiLower(c);
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Form decoding of a query value: "+" is a blank, "%hh" a byte; a "%" that
+// starts no valid escape stays as it is.
+std::string DecodeQueryValue(std::string_view s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '+') {
+            out += ' ';
+        } else if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 &&
+                   HexValue(s[i + 2]) >= 0) {
+            out += static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+// The value of the first "key=value" pair of the query with the key (ASCII
+// case ignored); nullopt when the query has none.
+std::optional<std::string> QueryValue(std::string_view query, std::string_view key) {
+    while (true) {
+        const auto amp = query.find('&');
+        const auto pair = query.substr(0, amp);
+        const auto eq = pair.find('=');
+        const auto name = pair.substr(0, eq);
+        if (SameAscii(name, key))
+            return eq == std::string_view::npos ? std::string()
+                                                : DecodeQueryValue(pair.substr(eq + 1));
+        if (amp == std::string_view::npos)
+            return std::nullopt;
+        query.remove_prefix(amp + 1);
+    }
+}
+
+std::string Response(int status, std::string_view reason, const std::string& body, bool withBody) {
+    std::string r = "HTTP/1.0 " + std::to_string(status) + " " + std::string(reason);
+    r += kCrLf;
+    r += "Server: kurs-rates-server";
+    r += kCrLf;
+    r += "Content-Type: text/html; charset=windows-1251";
+    r += kCrLf;
+    r += "Content-Length: " + std::to_string(body.size());
+    r += kCrLf;
+    r += "Connection: close";
+    r += kCrLf;
+    if (status == 501) {
+        r += "Allow: GET, HEAD";
+        r += kCrLf;
+    }
+    r += kCrLf;
+    if (withBody)
+        r += body;
+    return r;
+}
+
+// A short page for an error status; the text is UTF-8 here.
+std::string ErrorPage(int status, std::string_view reason, std::string_view russian) {
+    const std::string title = std::to_string(status) + " " + std::string(reason);
+    std::string page;
+    for (std::string_view line :
+         {std::string_view("<html>"), std::string_view("<head>"),
+          std::string_view(
+              "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">")}) {
+        page += line;
+        page += kCrLf;
+    }
+    page += "<title>" + title + "</title>\r\n</head>\r\n<body>\r\n";
+    page += "<h1>" + title + "</h1>\r\n";
+    page += "<p>" + std::string(russian) + "</p>\r\n";
+    page += "</body>\r\n</html>\r\n";
+    return Utf8ToCp1251(page);
+}
+
+std::string BadRequest(bool withBody) {
+    return Response(400, "Bad Request", ErrorPage(400, "Bad Request", "Запрос не понят сервером."),
+                    withBody);
+}
+
+}  // namespace
+
+HeadState ExamineHead(std::string_view received) {
+    std::size_t pos = 0;
+    bool seenRequestLine = false;
+    while (auto line = NextLine(received, pos)) {
+        if (!seenRequestLine) {
+            if (line->empty())
+                continue;
+            if (!SplitRequestLine(*line))
+                return HeadState::BadRequestLine;
+            seenRequestLine = true;
+        } else if (line->empty()) {
+            return HeadState::Complete;
+        }
+    }
+    return received.size() > kMaxHeadBytes ? HeadState::TooLong : HeadState::Incomplete;
+}
+
+bool HasRequestLine(std::string_view received) {
+    return RequestLine(received).has_value();
+}
+
+std::string BadRequestAnswer() {
+    return BadRequest(true);
+}
+
+std::string RatesPage(const RatesTable* table, const Date& requested) {
+    std::string p;
+    auto line = [&p](std::string_view text) {
+        p += text;
+        p += kCrLf;
+    };
+    line("<html>");
+    line("<head>");
+    line("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">");
+    line("<title>Официальные курсы валют</title>");
+    line("</head>");
+    line("<body>");
+    line("<h3>Официальные курсы иностранных валют на заданную дату</h3>");
+    line("<p>Дата запроса: " + requested.Text() + "</p>");
+    if (table == nullptr) {
+        line("<p>Курсы иностранных валют на " + requested.Text() + " не зарегистрированы.</p>");
+    } else {
+        line("<p>Центральный банк Российской Федерации установил с " + table->From.Text() +
+             " следующие курсы иностранных валют к рублю без обязательств покупать или продавать"
+             " указанные валюты по данному курсу.</p>");
+        line("<table border=\"1\" cellpadding=\"3\">");
+        line("<tr>");
+        for (std::string_view head : {"Единиц", "Букв. код", "Валюта", "Цифр. код", "Курс, руб."})
+            line("<th>" + std::string(head) + "</th>");
+        line("</tr>");
+        // The nominal two lines above the name, the rate two lines below it.
+        for (const auto& c : table->Currencies) {
+            line("<tr>");
+            line("<td>" + std::to_string(c.Nominal) + "</td>");
+            line("<td>" + c.CharCode + "</td>");
+            line("<td>" + c.Name + "</td>");
+            line("<td>" + c.NumCode + "</td>");
+            line("<td>" + c.Rate + "</td>");
+            line("</tr>");
+        }
+        line("</table>");
+    }
+    line(
+        "<p><small>Образец для проверки программы kurs: условные цифры, а не официальные"
+        " курсы.</small></p>");
+    line("</body>");
+    line("</html>");
+    return Utf8ToCp1251(p);
+}
+
+std::string Answer(std::string_view head, const RatesData& data) {
+    const auto requestLine = RequestLine(head);
+    const auto parts = requestLine ? SplitRequestLine(*requestLine) : std::nullopt;
+    if (!parts)
+        return BadRequest(true);
+    const bool isHead = parts->Method == "HEAD";
+    if (parts->Method != "GET" && !isHead)
+        return Response(
+            501, "Not Implemented",
+            ErrorPage(501, "Not Implemented", "Сервер отвечает только на запросы GET и HEAD."),
+            true);
+
+    // An absolute URL, as a proxy forwards it: drop the scheme and the host.
+    std::string absolute;
+    std::string_view target = parts->Target;
+    if (StartsWithAscii(target, "http://")) {
+        target.remove_prefix(7);
+        const auto slash = target.find_first_of("/?");
+        absolute = slash == std::string_view::npos ? "/" : std::string(target.substr(slash));
+        if (absolute.front() == '?')
+            absolute.insert(0, "/");
+        target = absolute;
+    }
+    if (target.empty() || target.front() != '/')
+        return BadRequest(!isHead);
+    target = target.substr(0, target.find('#'));
+    const auto question = target.find('?');
+    const auto path = target.substr(0, question);
+    const auto query =
+        question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
+
+    if (!SameAscii(path, kRatesPath))
+        return Response(404, "Not Found",
+                        ErrorPage(404, "Not Found", "Такой страницы на этом сервере нет."),
+                        !isHead);
+
+    const auto dateText = QueryValue(query, "date_req");
+    const RatesTable* table = nullptr;
+    Date requested;
+    if (!dateText || dateText->empty()) {
+        // No date asked for: the latest rates, as of their own date.
+        table = data.Latest();
+        if (table)
+            requested = table->From;
+    } else {
+        const auto date = ParseDate(*dateText);
+        if (!date)
+            return Response(
+                400, "Bad Request",
+                ErrorPage(400, "Bad Request",
+                          "Дата указывается как дд.мм.гггг, дд/мм/гггг или дд-мм-гггг."),
+                !isHead);
+        requested = *date;
+        table = data.RatesOn(requested);
+    }
+    return Response(200, "OK", RatesPage(table, requested), !isHead);
+}
+
+}  // namespace rates
