@@ -332,10 +332,9 @@ DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefa
                                LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
     if (!lpReturnedString)
         return 0;
-    if (lpFileName && !*lpFileName)
-        return CopyValue("", lpReturnedString, nSize);
     Profile p;
-    ReadProfile(ProfileFilePath(lpFileName), p);  // unreadable reads as empty
+    if (!lpFileName || *lpFileName)
+        ReadProfile(ProfileFilePath(lpFileName), p);  // unreadable reads as empty
 
     std::vector<std::string_view> names;
     bool inSection = false;

@@ -87,6 +87,7 @@ TEST_F(Profile, MissingThingsGiveTheDefault) {
     EXPECT_EQ(Read("S", "key", "trailing   "), "trailing");
     EXPECT_EQ(Read("S", "key", nullptr), "");
     EXPECT_EQ(Read("T", "key"), "2");
+    EXPECT_EQ(Read("T", "key", "no file", ""), "no file");
 }
 
 TEST_F(Profile, NamesIgnoreCase) {
