@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "runtime/Exceptions.h"
+#include "runtime/Format.h"
 #include "runtime/String.h"
 
 namespace {

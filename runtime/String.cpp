@@ -313,6 +313,10 @@ char& DecimalSeparatorRef() {
     static char sep = win::GetDecimalSeparator();
     return sep;
 }
+char& ThousandSeparatorRef() {
+    static char sep = win::GetThousandSeparator();
+    return sep;
+}
 }  // namespace
 
 char DecimalSeparator() {
@@ -320,6 +324,12 @@ char DecimalSeparator() {
 }
 void SetDecimalSeparator(char c) {
     DecimalSeparatorRef() = c;
+}
+char ThousandSeparator() {
+    return ThousandSeparatorRef();
+}
+void SetThousandSeparator(char c) {
+    ThousandSeparatorRef() = c;
 }
 
 bool TryStrToFloat(std::string_view s, double& value) {
@@ -354,29 +364,91 @@ double StrToFloat(std::string_view s) {
     return v;
 }
 
-String FloatToStr(double value) {
+namespace {
+
+// Replaces the C library's '.' by the regional separator.
+String Regional(String r) {
+    for (char& ch : r)
+        if (ch == '.')
+            ch = DecimalSeparator();
+    return r;
+}
+
+String Grouped(const String& fixed) {
+    const std::size_t start = (!fixed.empty() && fixed[0] == '-') ? 1 : 0;
+    std::size_t end = fixed.find('.', start);
+    if (end == String::npos)
+        end = fixed.size();
+    String r = fixed.substr(0, start);
+    for (std::size_t i = start; i < end; ++i) {
+        if (i > start && (end - i) % 3 == 0)
+            r.push_back(ThousandSeparator());
+        r.push_back(fixed[i]);
+    }
+    return r + fixed.substr(end);
+}
+
+}  // namespace
+
+String FloatToStrF(double value, TFloatFormat format, int precision, int digits) {
     if (std::isnan(value))
         return "NAN";
     if (std::isinf(value))
         return value > 0 ? "INF" : "-INF";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15G", value);
-    String r(buf);
-    for (char& ch : r)
-        if (ch == '.')
-            ch = DecimalSeparator();
-    // "1E+20" -> "1E20", keep the sign only when negative: "1E-5".
-    const auto e = r.find('E');
-    if (e != String::npos) {
-        std::size_t p = e + 1;
-        if (p < r.size() && r[p] == '+')
-            r.erase(p, 1);
-        if (p < r.size() && r[p] == '-')
-            ++p;
-        while (p + 1 < r.size() && r[p] == '0')
-            r.erase(p, 1);
+    if (precision < 1)
+        precision = 1;
+    if (precision > 18)
+        precision = 18;
+    if (digits < 0)
+        digits = 0;
+    if (digits > 18)
+        digits = 18;
+    char buf[400];
+    switch (format) {
+        case ffGeneral: {
+            std::snprintf(buf, sizeof buf, "%.*G", precision, value);
+            String r(buf);
+            // "1E+20" -> "1E20", "1E-05" -> "1E-5".
+            const auto e = r.find('E');
+            if (e != String::npos) {
+                std::size_t p = e + 1;
+                if (p < r.size() && r[p] == '+')
+                    r.erase(p, 1);
+                if (p < r.size() && r[p] == '-')
+                    ++p;
+                while (p + 1 < r.size() && r[p] == '0')
+                    r.erase(p, 1);
+            }
+            return Regional(r);
+        }
+        case ffExponent: {
+            std::snprintf(buf, sizeof buf, "%.*E", precision - 1, value);
+            String r(buf);
+            const auto e = r.find('E');
+            if (e != String::npos && e + 2 < r.size()) {
+                String exp = r.substr(e + 2);
+                while (exp.size() > 1 && exp[0] == '0' && static_cast<int>(exp.size()) > digits)
+                    exp.erase(0, 1);
+                while (static_cast<int>(exp.size()) < digits)
+                    exp.insert(exp.begin(), '0');
+                r = r.substr(0, e + 2) + exp;
+            }
+            return Regional(r);
+        }
+        case ffFixed:
+        case ffNumber: {
+            if (std::fabs(value) >= 1e18)
+                return FloatToStrF(value, ffGeneral, precision, 0);
+            std::snprintf(buf, sizeof buf, "%.*f", digits, value);
+            const String fixed(buf);
+            return Regional(format == ffNumber ? Grouped(fixed) : fixed);
+        }
     }
-    return r;
+    return String();
+}
+
+String FloatToStr(double value) {
+    return FloatToStrF(value, ffGeneral, 15, 0);
 }
 
 // --- replacing ---------------------------------------------------------------------

@@ -188,6 +188,36 @@ TEST(Floats, RegionalSeparator) {
     SetDecimalSeparator(saved);
 }
 
+TEST(Floats, GeneralFormatPrecisions) {
+    const char saved = DecimalSeparator();
+    SetDecimalSeparator('.');
+    struct Case {
+        double value;
+        int precision;
+        const char* expected;
+    } cases[] = {
+        {0.1f, 7, "0.1"},
+        {0.1f, 15, "0.100000001490116"},
+        {0.1, 15, "0.1"},
+        {1.0 / 3, 7, "0.3333333"},
+        {123456789.0, 7, "1.234568E8"},
+        {1234567.0, 7, "1234567"},
+        {0.0001, 15, "0.0001"},
+        {0.00001, 15, "1E-5"},
+        {-2.5e-10, 15, "-2.5E-10"},
+        {0, 15, "0"},
+        {1e15, 15, "1E15"},
+        {123456789012345.0, 15, "123456789012345"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FloatToStrF(c.value, ffGeneral, c.precision, 0), c.expected) << c.expected;
+    EXPECT_EQ(FloatToStrF(1234.5, ffFixed, 15, 2), "1234.50");
+    EXPECT_EQ(FloatToStrF(1234.5, ffExponent, 3, 2), "1.23E+03");
+    SetDecimalSeparator(',');
+    EXPECT_EQ(FloatToStrF(2.5, ffGeneral, 7, 0), "2,5");
+    SetDecimalSeparator(saved);
+}
+
 TEST(Replace, AllFirstAndIgnoringCase) {
     EXPECT_EQ(StringReplace("a.b.c", ".", ","), "a,b,c");
     EXPECT_EQ(StringReplace("a.b.c", ".", ",", false), "a,b.c");
@@ -238,7 +268,11 @@ TEST(Format, FloatsUseTheRegionalSeparator) {
     SetDecimalSeparator(',');
     EXPECT_EQ(Format("%.2f", 27.856), "27,86");
     SetDecimalSeparator('.');
+    const char thousands = ThousandSeparator();
+    SetThousandSeparator(',');
     EXPECT_EQ(Format("%n", 1234567.5), "1,234,567.50");
+    EXPECT_EQ(Format("%.0n", -1234.0), "-1,234");
+    SetThousandSeparator(thousands);
     EXPECT_EQ(Format("%8.3f", 3.14159), "   3.142");
     SetDecimalSeparator(saved);
 }
