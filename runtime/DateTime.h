@@ -45,6 +45,9 @@ const String& ShortTimeFormat();
 void SetShortTimeFormat(const String& format);
 const String& LongTimeFormat();
 void SetLongTimeFormat(const String& format);
+// Marks of the 12-hour clock for the "ampm" picture.
+const String& TimeAMString();
+const String& TimePMString();
 // Re-reads the separators and formats from platform/locale.
 void ResetFormatSettings();
 
