@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -475,7 +476,7 @@ TEST_F(Registry, AKillMidSaveLeavesTheOldOrTheNewFile) {
                             std::chrono::steady_clock::now() - start)
                             .count();
     std::mt19937 rng(12345);
-    std::uniform_int_distribution<long> delayUs(0, 4 * saveUs + 2000);
+    std::uniform_int_distribution<long> delayUs(0, 4 * std::min<long>(saveUs, 25000) + 2000);
     int generation = 0, advanced = 0;
     constexpr int kKills = 220;
     for (int round = 0; round < kKills; ++round) {
