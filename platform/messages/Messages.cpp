@@ -26,6 +26,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kPostQuota = 10000;
 constexpr std::size_t kTimerQuota = 10000;
 
+constexpr DWORD kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
+
 struct ClassRecord {
     std::string name;
     std::string menuName;
@@ -116,7 +118,7 @@ State& S() {
     return *state;
 }
 
-thread_local DWORD lastError = ERROR_SUCCESS;
+thread_local DWORD lastError = 0;
 
 const Clock::time_point kTickEpoch = Clock::now();
 
@@ -464,7 +466,7 @@ void SetLastError(DWORD error) {
 ATOM RegisterClass(const WNDCLASSA* wc) {
     if (wc == nullptr || wc->lpszClassName == nullptr || wc->lpszClassName[0] == '\0' ||
         wc->lpfnWndProc == nullptr || wc->cbWndExtra < 0 || wc->cbClsExtra < 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        SetLastError(kInvalidParameter);
         return 0;
     }
     if (FindClass(wc->lpszClassName) != nullptr) {
@@ -936,7 +938,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
         }
     } else {
         if (proc == nullptr) {
-            SetLastError(ERROR_INVALID_PARAMETER);
+            SetLastError(kInvalidParameter);
             return 0;
         }
         if (S().timers.count(TimerKey{nullptr, id}) == 0 || id == 0) {
@@ -968,7 +970,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
 
 BOOL KillTimer(HWND hwnd, UINT_PTR id) {
     if (S().timers.erase(TimerKey{hwnd, id}) == 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        SetLastError(kInvalidParameter);
         return FALSE;
     }
     NotifyObserver();
@@ -1054,7 +1056,7 @@ BOOL ShowWindow(HWND hwnd, int cmdShow) {
         case SW_SHOWNA:
             break;
         default:
-            SetLastError(ERROR_INVALID_PARAMETER);
+            SetLastError(kInvalidParameter);
             return wasVisible ? TRUE : FALSE;
     }
     if (visible && !wasVisible) {
@@ -1092,7 +1094,7 @@ BOOL GetWindowPlacement(HWND hwnd, WINDOWPLACEMENT* wp) {
         return FALSE;
     }
     if (wp == nullptr || wp->length != sizeof(WINDOWPLACEMENT)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        SetLastError(kInvalidParameter);
         return FALSE;
     }
     wp->flags =
@@ -1112,7 +1114,7 @@ BOOL SetWindowPlacement(HWND hwnd, const WINDOWPLACEMENT* wp) {
         return FALSE;
     }
     if (wp == nullptr || wp->length != sizeof(WINDOWPLACEMENT) || wp->showCmd > SW_SHOWDEFAULT) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        SetLastError(kInvalidParameter);
         return FALSE;
     }
     const RECT before = CurrentRect(*w);

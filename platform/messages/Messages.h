@@ -138,7 +138,7 @@ struct WNDCLASSA {
 using WNDCLASS = WNDCLASSA;
 
 // Registers a class; class names compare without regard to ASCII case.
-// Returns 0 (GetLastError: ERROR_CLASS_ALREADY_EXISTS, ERROR_INVALID_PARAMETER)
+// Returns 0 (GetLastError: ERROR_CLASS_ALREADY_EXISTS, or 87 for bad arguments)
 // for a name taken or missing, a missing procedure or negative extra bytes.
 ATOM RegisterClass(const WNDCLASSA* wndClass);
 inline ATOM RegisterClassA(const WNDCLASSA* wndClass) {
@@ -394,8 +394,8 @@ inline HINSTANCE GetModuleHandleA(const char* moduleName) {
 }
 
 // ---- last error ------------------------------------------------------------------
-constexpr DWORD ERROR_SUCCESS = 0;
-constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+// Bad arguments give 87, the platform's ERROR_INVALID_PARAMETER (that name,
+// like ERROR_SUCCESS, comes with platform/registry/Registry.h).
 constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
 constexpr DWORD ERROR_CLASS_DOES_NOT_EXIST = 1411;

@@ -806,7 +806,7 @@ TEST_F(MessagesTest, SetWindowPlacementRoundTrip) {
     EXPECT_FALSE(SetWindowPlacement(h, &wp));
     back.length = 0;
     EXPECT_FALSE(GetWindowPlacement(h, &back));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(GetLastError(), 87u);  // ERROR_INVALID_PARAMETER
 }
 
 TEST_F(MessagesTest, SystemMetricsFollowTheScreen) {
