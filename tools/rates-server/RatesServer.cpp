@@ -54,6 +54,9 @@ void RatesServer::Listen(const std::string& addressAndPort) {
     const std::string port = addressAndPort.substr(colon + 1);
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
+    // Addresses only: a listen address never waits for a name server.
+    if (host == "localhost")
+        host = "127.0.0.1";
     if (port.size() > 5 ||
         !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
         std::stoi(port) > 65535)
@@ -62,7 +65,7 @@ void RatesServer::Listen(const std::string& addressAndPort) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV | AI_NUMERICHOST;
     addrinfo* found = nullptr;
     if (const int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &found); rc != 0)
         throw ListenError("cannot listen on " + addressAndPort + ": " + gai_strerror(rc));

@@ -38,8 +38,9 @@ class RatesServer {
     RatesServer(const RatesServer&) = delete;
     RatesServer& operator=(const RatesServer&) = delete;
 
-    // Binds and listens on "ADDR:PORT" (IPv6 addresses in brackets; port 0
-    // picks a free port).  ListenError with the reason.
+    // Binds and listens on "ADDR:PORT": a numeric IPv4 address, an IPv6
+    // address in brackets, or "localhost" for 127.0.0.1; port 0 picks a free
+    // port.  ListenError with the reason.
     void Listen(const std::string& addressAndPort);
     // The address actually bound, "127.0.0.1:8080"; empty before Listen.
     std::string Address() const;

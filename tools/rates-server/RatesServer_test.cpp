@@ -106,9 +106,12 @@ TEST(RatesServer, ListensOnAFreePortAndRejectsBadAddresses) {
     EXPECT_GT(s.Port(), 0);
     EXPECT_EQ(s.Address(), "127.0.0.1:" + std::to_string(s.Port()));
     RatesServer other(RatesData::Load(KURS_RATES_SAMPLE_DATA));
-    for (const char* bad :
-         {"127.0.0.1", "127.0.0.1:", ":80", "127.0.0.1:65536", "127.0.0.1:x", "999.1.1.1:0"})
+    for (const char* bad : {"127.0.0.1", "127.0.0.1:", ":80", "127.0.0.1:65536", "127.0.0.1:x",
+                            "999.1.1.1:0", "rates.example:0"})
         EXPECT_THROW(other.Listen(bad), ListenError) << bad;
+    RatesServer named(RatesData::Load(KURS_RATES_SAMPLE_DATA));
+    named.Listen("localhost:0");
+    EXPECT_EQ(named.Address().rfind("127.0.0.1:", 0), 0u);
     // The port in use.
     EXPECT_THROW(other.Listen(s.Address()), ListenError);
 }
