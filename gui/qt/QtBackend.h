@@ -1,0 +1,48 @@
+#pragma once
+// Draws the framework's forms with Qt 6 Widgets.  One widget per control at
+// the control's geometry, the form's menu bar with accelerators and check
+// marks, modal message boxes, the wait cursor.  The message layer's sources
+// (posted messages, timers, watched descriptors) are registered with Qt's
+// event loop, so they keep flowing inside Qt's nested loops (a message box,
+// an open menu, the calendar pop-up), and every wait is Qt's.  SIGTERM,
+// SIGINT and SIGHUP close the main form as its close button does.
+//
+//   TQtBackend backend(argc, argv);   // before the first form is shown
+//   Application->Initialize(); ... Application->Run();
+
+#include <memory>
+
+#include "gui/Backend.h"
+
+class QWidget;
+
+class TQtBackend : public TGuiBackend {
+  public:
+    // Makes the QApplication unless one exists, takes the screen's size and
+    // resolution, registers the message layer's sources and installs itself
+    // as the framework's backend.
+    TQtBackend(int& argc, char** argv);
+    ~TQtBackend() override;
+    TQtBackend(const TQtBackend&) = delete;
+    TQtBackend& operator=(const TQtBackend&) = delete;
+
+    std::unique_ptr<TControlPeer> CreatePeer(TControl* control) override;
+    int ShowMessageBox(const String& text, const String& caption, win::UINT flags) override;
+    void CursorChanged(TCursor cursor) override;
+    void ApplicationMinimized(bool minimized) override;
+    void ProcessEvents() override;
+    void WaitForEvents() override;
+
+    // The widget that shows a control (a form: its top-level window), or nullptr.
+    static QWidget* WidgetOf(const TControl* control);
+
+    struct TImpl;
+
+  private:
+    std::unique_ptr<TImpl> F;
+};
+
+// Text for Qt: cp1251 to UTF-16, "\r\n" and "\n\r" as one line break.
+class QString;
+QString ToQString(const String& text);
+String FromQString(const QString& text);

@@ -1,0 +1,331 @@
+#include "gui/qt/QtBackend.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDateEdit>
+#include <QDir>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <set>
+
+#include "gui/ComCtrls.h"
+#include "gui/Dialogs.h"
+#include "gui/Forms.h"
+#include "gui/Input.h"
+#include "gui/Mask.h"
+#include "gui/StdCtrls.h"
+
+namespace {
+
+// Every kind of control on one small form.
+class TDemoForm : public TForm {
+  public:
+    explicit TDemoForm(TComponent* AOwner) : TForm(AOwner) {
+        SetCaption("Получение курсов валют ЦБ"_cp);
+        SetBorderStyle(bsSingle);
+        SetBorderIcons(TBorderIcons{biSystemMenu, biMinimize});
+        SetPosition(poScreenCenter);
+        SetClientSize(287, 225);
+        MainMenu1 = new TMainMenu(this);
+        N1 = Item("&Файл"_cp, MainMenu1->Items());
+        N4 = Item("&Настройки..."_cp, N1);
+        Item("-", N1);
+        Item("&Выход"_cp, N1);
+        TMenuItem* help = Item("&Справка"_cp, MainMenu1->Items());
+        Item("&О программе..."_cp, help);
+        SetMenu(MainMenu1);
+        sb = new TStatusBar(this);
+        sb->SetParent(this);
+        sb->SetBounds(0, 206, 287, 19);
+        sb->SetSimplePanel(true);
+        sb->SetSimpleText("Все сделано..."_cp);
+        Panel2 = new TPanel(this);
+        Panel2->SetParent(this);
+        Panel2->SetBounds(0, 178, 287, 28);
+        Panel2->SetAlign(alBottom);
+        Panel2->SetBevelOuter(bvNone);
+        auto* label = new TLabel(this);
+        label->SetParent(Panel2);
+        label->SetBounds(6, 8, 32, 13);
+        label->SetCaption("Дата: "_cp);
+        dteKurs = new TDateTimePicker(this);
+        dteKurs->SetParent(Panel2);
+        dteKurs->SetBounds(45, 4, 90, 21);
+        dteKurs->Font()->SetColor(clNavy);
+        dteKurs->SetDate(EncodeDate(2000, 12, 7));
+        Button1 = new TButton(this);
+        Button1->SetParent(Panel2);
+        Button1->SetBounds(140, 3, 147, 24);
+        Button1->SetCaption("Получить курсы валют"_cp);
+        Button1->Font()->SetColor(clNavy);
+        Memo2 = new TMemo(this);
+        Memo2->SetParent(this);
+        Memo2->SetAlign(alClient);
+        Memo2->SetReadOnly(true);
+        Memo2->Font()->SetColor(clNavy);
+        Memo2->Lines()->Add("Курсы валют ЦБ РФ на 07.12.2000"_cp);
+        Memo2->Lines()->Add("Доллар США     27,8500"_cp);
+        pSet = new TPanel(this);
+        pSet->SetParent(this);
+        pSet->SetAlign(alClient);
+        pSet->SetBevelInner(bvLowered);
+        pSet->SetVisible(false);
+        auto* group = new TGroupBox(this);
+        group->SetParent(pSet);
+        group->SetHeight(79);
+        group->SetAlign(alTop);
+        group->SetCaption("Сервер ЦБ"_cp);
+        edtServer = new TEdit(this);
+        edtServer->SetParent(group);
+        edtServer->SetBounds(172, 16, 105, 21);
+        edtServer->SetText("127.0.0.1");
+        edtTimeOut = new TMaskEdit(this);
+        edtTimeOut->SetParent(group);
+        edtTimeOut->SetBounds(172, 40, 41, 21);
+        edtTimeOut->SetEditMask("999;1;_");
+        edtTimeOut->SetText("20");
+        auto* proxy = new TGroupBox(this);
+        proxy->SetParent(pSet);
+        proxy->SetBounds(2, 81, 283, 65);
+        proxy->SetAlign(alTop);
+        proxy->SetCaption("Прокси-сервер"_cp);
+        cbxProxy = new TCheckBox(this);
+        cbxProxy->SetParent(proxy);
+        cbxProxy->SetBounds(14, 16, 99, 17);
+        cbxProxy->SetCaption("Использовать :"_cp);
+        cbxProxy->SetAlignment(taLeftJustify);
+        N4->OnClick = [this](TObject*) {
+            N4->SetChecked(!N4->Checked());
+            pSet->SetVisible(N4->Checked());
+        };
+    }
+    TMenuItem* Item(const String& caption, TMenuItem* parent) {
+        auto* item = new TMenuItem(this);
+        item->SetCaption(caption);
+        parent->Add(item);
+        return item;
+    }
+
+    TMainMenu* MainMenu1;
+    TMenuItem *N1, *N4;
+    TStatusBar* sb;
+    TPanel *Panel2, *pSet;
+    TDateTimePicker* dteKurs;
+    TButton* Button1;
+    TMemo* Memo2;
+    TEdit* edtServer;
+    TMaskEdit* edtTimeOut;
+    TCheckBox* cbxProxy;
+};
+
+int Argc = 1;
+char Arg0[] = "kurs_gui_qt_test";
+char* Argv[] = {Arg0, nullptr};
+
+class QtBackendTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        Backend = new TQtBackend(Argc, Argv);
+    }
+    void SetUp() override {
+        Application->Initialize();
+        Application->SetTitle("Курсы валют"_cp);
+        ClearRecordedMessageBoxes();
+        SetShortDateFormat("dd/mm/yyyy");
+        Application->CreateForm(Form);
+        Form->Show();
+        Application->ProcessMessages();
+    }
+    void TearDown() override {
+        Application->DoneApplication();
+        Application->ProcessMessages();
+    }
+    static TQtBackend* Backend;
+    TDemoForm* Form = nullptr;
+};
+TQtBackend* QtBackendTest::Backend = nullptr;
+
+TEST_F(QtBackendTest, DemoFormRendersEveryControlAtItsGeometry) {
+    QWidget* window = TQtBackend::WidgetOf(Form);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Получение курсов валют ЦБ"));
+    auto* bar = window->findChild<QMenuBar*>();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(window->height(), bar->height() + 225);
+    EXPECT_EQ(window->width(), 287);
+    for (TControl* control : std::initializer_list<TControl*>{
+             Form->sb, Form->Panel2, Form->dteKurs, Form->Button1, Form->Memo2, Form->edtServer,
+             Form->edtTimeOut, Form->cbxProxy}) {
+        QWidget* widget = TQtBackend::WidgetOf(control);
+        ASSERT_NE(widget, nullptr) << control->ClassName();
+        EXPECT_EQ(widget->geometry(),
+                  QRect(control->Left(), control->Top(), control->Width(), control->Height()))
+            << control->ClassName();
+    }
+    EXPECT_EQ(static_cast<QDateEdit*>(TQtBackend::WidgetOf(Form->dteKurs))->date(),
+              QDate(2000, 12, 7));
+    EXPECT_TRUE(static_cast<QPlainTextEdit*>(TQtBackend::WidgetOf(Form->Memo2))->isReadOnly());
+    EXPECT_FALSE(TQtBackend::WidgetOf(Form->pSet)->isVisible());
+
+    // The menu bar shows the captions with their accelerators and the check mark.
+    ASSERT_GE(bar->actions().size(), 2);
+    EXPECT_EQ(bar->actions()[0]->text(), QString::fromUtf8("&Файл"));
+    SendMenuCommand(Form->N4);
+    Application->ProcessMessages();
+    QAction* settings = bar->actions()[0]->menu()->actions()[0];
+    EXPECT_TRUE(settings->isChecked());
+    EXPECT_TRUE(bar->actions()[0]->menu()->actions()[1]->isSeparator());
+    EXPECT_TRUE(TQtBackend::WidgetOf(Form->pSet)->isVisible());
+
+    // Screenshots of both views for the build folder.
+    QDir().mkpath(KURS_SCREENSHOT_DIR);
+    const QString settingsShot = QString(KURS_SCREENSHOT_DIR) + "/gui-demo-settings.png";
+    ASSERT_TRUE(window->grab().save(settingsShot));
+    SendMenuCommand(Form->N4);
+    Application->ProcessMessages();
+    const QString reportShot = QString(KURS_SCREENSHOT_DIR) + "/gui-demo.png";
+    ASSERT_TRUE(window->grab().save(reportShot));
+    QImage image(reportShot);
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.width(), window->width() * image.devicePixelRatio());
+    std::set<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 3) {
+        for (int x = 0; x < image.width(); x += 3)
+            colours.insert(image.pixel(x, y));
+    }
+    EXPECT_GT(colours.size(), 4u) << "something was drawn";
+}
+
+TEST_F(QtBackendTest, TypingIntoTheMaskedFieldYieldsTheFrameworksText) {
+    SendMenuCommand(Form->N4);
+    Application->ProcessMessages();
+    auto* line = static_cast<QLineEdit*>(TQtBackend::WidgetOf(Form->edtTimeOut));
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->text(), "20_");
+    auto key = [&](int code, const QString& text = QString()) {
+        QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
+        QApplication::sendEvent(line, &press);
+    };
+    key(Qt::Key_Home);
+    key(Qt::Key_Delete);
+    key(Qt::Key_Right);
+    key(Qt::Key_Delete);
+    EXPECT_EQ(Form->edtTimeOut->Text(), "   ");
+    key(Qt::Key_Home);
+    key(Qt::Key_2, "2");
+    key(Qt::Key_A, "a");  // refused
+    key(Qt::Key_Right);
+    key(Qt::Key_0, "0");
+    EXPECT_EQ(Form->edtTimeOut->Text(), "2 0");
+    EXPECT_EQ(line->text(), "2_0");
+    key(Qt::Key_Backspace);
+    EXPECT_EQ(Form->edtTimeOut->Text(), "2  ");
+    EXPECT_EQ(line->text(), "2__");
+}
+
+TEST_F(QtBackendTest, TimerOfTheMessageLayerFiresWhileAModalBoxIsOpen) {
+    static int ticks = 0;
+    ticks = 0;
+    win::SetTimer(
+        Form->Handle(), 42, 15, +[](win::HWND hwnd, win::UINT, win::UINT_PTR id, win::DWORD) {
+            if (++ticks == 3) {
+                win::KillTimer(hwnd, id);
+                if (QWidget* modal = QApplication::activeModalWidget())
+                    modal->close();
+            }
+        });
+    // A safety net so that a broken loop fails instead of hanging.
+    QTimer::singleShot(5000, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    ShowMessage("Время запроса истекло...\n\rВозможно нет подключения к Интернет."_cp);
+    EXPECT_EQ(ticks, 3);
+    ASSERT_EQ(RecordedMessageBoxes().size(), 1u);
+    EXPECT_EQ(RecordedMessageBoxes()[0].Caption, String("Курсы валют"_cp));
+}
+
+TEST_F(QtBackendTest, PostedMessagesAndTimersFlowThroughQtsLoop) {
+    static std::vector<int> order;
+    order.clear();
+    win::SetTimer(
+        Form->Handle(), 43, 10, +[](win::HWND hwnd, win::UINT, win::UINT_PTR id, win::DWORD) {
+            order.push_back(2);
+            win::KillTimer(hwnd, id);
+        });
+    QTimer::singleShot(0, [] { order.push_back(1); });
+    for (int i = 0; i < 50 && order.size() < 2; ++i)
+        Application->HandleMessage();
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
+TEST_F(QtBackendTest, MessagesKeepFlowingInAModalBoxOpenedByAHandler) {
+    // A posted message's handler opens a box; a timer must still tick inside it.
+    static int ticks = 0;
+    ticks = 0;
+    Form->Button1->OnClick = [this](TObject*) {
+        win::SetTimer(
+            Form->Handle(), 44, 10, +[](win::HWND hwnd, win::UINT, win::UINT_PTR id, win::DWORD) {
+                if (++ticks == 2) {
+                    win::KillTimer(hwnd, id);
+                    if (QWidget* modal = QApplication::activeModalWidget())
+                        modal->close();
+                }
+            });
+        ShowMessage("inside");
+    };
+    QTimer::singleShot(5000, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    win::PostMessage(Form->Button1->Handle(), CN_COMMAND, 0, 0);
+    for (int i = 0; i < 20 && RecordedMessageBoxes().empty(); ++i)
+        Application->HandleMessage();
+    EXPECT_EQ(ticks, 2);
+    ASSERT_EQ(RecordedMessageBoxes().size(), 1u);
+}
+
+TEST_F(QtBackendTest, TitleBarCloseGoesThroughTheCloseQuery) {
+    bool allow = false;
+    int queries = 0;
+    Form->OnCloseQuery = [&](TObject*, bool& canClose) {
+        ++queries;
+        canClose = allow;
+    };
+    QWidget* window = TQtBackend::WidgetOf(Form);
+    window->close();
+    Application->ProcessMessages();
+    EXPECT_EQ(queries, 1);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(Application->Terminated());
+    allow = true;
+    window->close();
+    EXPECT_TRUE(Application->Terminated());
+}
+
+TEST_F(QtBackendTest, UserMovingTheWindowUpdatesThePlacement) {
+    QWidget* window = TQtBackend::WidgetOf(Form);
+    window->move(31, 47);
+    Application->ProcessMessages();
+    win::WINDOWPLACEMENT wp;
+    ASSERT_TRUE(win::GetWindowPlacement(Form->Handle(), &wp));
+    EXPECT_EQ(Form->Left(), window->frameGeometry().x());
+    EXPECT_EQ(wp.rcNormalPosition.left, Form->Left());
+    EXPECT_EQ(wp.rcNormalPosition.top, Form->Top());
+    // And a placement set on the window moves the widget.
+    wp.rcNormalPosition = win::RECT{100, 120, 100 + Form->Width(), 120 + Form->Height()};
+    ASSERT_TRUE(win::SetWindowPlacement(Form->Handle(), &wp));
+    Application->ProcessMessages();
+    EXPECT_EQ(window->frameGeometry().topLeft(), QPoint(100, 120));
+}
+
+}  // namespace
