@@ -56,7 +56,8 @@ inline constexpr TTypeKinds tkAny =
                tkSet,     tkClass,   tkMethod, tkWChar,       tkLString, tkWString,
                tkVariant, tkArray,   tkRecord, tkInterface,   tkInt64,   tkDynArray};
 inline constexpr TTypeKinds tkMethods = TTypeKinds{tkMethod};
-inline constexpr TTypeKinds tkProperties = tkAny - TTypeKinds{tkMethod};
+// Every kind that holds a value: no events, no untyped properties.
+inline constexpr TTypeKinds tkProperties = tkAny - TTypeKinds{tkMethod, tkUnknown};
 
 enum TFloatType { ftSingle, ftDouble, ftExtended, ftComp, ftCurr };
 

@@ -46,6 +46,7 @@ class TControl : public TComponent {
                 p.Class("Font", NewClassTypeInfo("TFont"), &TControl::Font, &TControl::SetFont);
                 p.Method("OnClick", &TControl::OnClick);
                 p.String("Name", [](TControl* c) { return c->Name(); });  // read-only here
+                p.Other("Untyped", NewTypeInfo(tkUnknown, "Untyped"));
             });
         (void)info;
     }
@@ -121,12 +122,16 @@ std::vector<String> Names(const std::vector<const TPropInfo*>& list) {
 
 TEST(TypInfo, ListsOwnAndInheritedPropertiesInNameOrder) {
     TCheckBox box(nullptr);
-    EXPECT_EQ(Names(GetPropList(&box)),
+    EXPECT_EQ(
+        Names(GetPropList(&box)),
+        (std::vector<String>{"Accel", "Align", "Anchors", "Big", "Checked", "Data", "Font", "HINT",
+                             "Left", "Name", "OnClick", "Ratio", "Untyped", "Visible"}));
+    EXPECT_EQ(Names(GetPropList(&box, tkProperties)),
               (std::vector<String>{"Accel", "Align", "Anchors", "Big", "Checked", "Data", "Font",
-                                   "HINT", "Left", "Name", "OnClick", "Ratio", "Visible"}));
+                                   "HINT", "Left", "Name", "Ratio", "Visible"}));
     EXPECT_EQ(Names(GetPropList(&box, tkProperties - TTypeKinds{tkClass})).size(), 11u);
     TControl control(nullptr);
-    EXPECT_EQ(GetPropList(&control).size(), 8u);
+    EXPECT_EQ(GetPropList(&control).size(), 9u);
     EXPECT_EQ(GetClassInfo(&box)->Parent(), ClassInfoOf<TControl>());
     EXPECT_TRUE(box.InheritsFrom("TCONTROL"));
     EXPECT_FALSE(control.InheritsFrom("TCheckBox"));
