@@ -128,10 +128,3 @@ class TFileStream : public THandleStream {
   private:
     String FFileName;
 };
-
-bool FileExists(const String& fileName);
-bool DeleteFile(const String& fileName);
-String ExtractFileName(std::string_view path);
-String ExtractFilePath(std::string_view path);
-String ExtractFileExt(std::string_view path);
-String ChangeFileExt(std::string_view path, std::string_view ext);

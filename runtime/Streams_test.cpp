@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "runtime/Exceptions.h"
+#include "runtime/FileNames.h"
 #include "runtime/StringList.h"
 
 namespace {
@@ -133,16 +134,6 @@ TEST(Streams, CopyFromAndStringLists) {
     TStringStream out;
     list.SaveToStream(out);
     EXPECT_EQ(out.DataString(), "line1\r\nline2\r\n\r\nline4\r\n");
-}
-
-TEST(Streams, FileNameHelpers) {
-    EXPECT_EQ(ExtractFileName("/usr/bin/kurs"), "kurs");
-    EXPECT_EQ(ExtractFileName("C:\\Prog\\kurs.exe"), "kurs.exe");
-    EXPECT_EQ(ExtractFilePath("/usr/bin/kurs"), "/usr/bin/");
-    EXPECT_EQ(ExtractFileExt("a/b.c/d"), "");
-    EXPECT_EQ(ExtractFileExt("kurs.exe"), ".exe");
-    EXPECT_EQ(ChangeFileExt("dir/kurs.exe", ".ini"), "dir/kurs.ini");
-    EXPECT_EQ(ChangeFileExt("dir.x/kurs", ".ini"), "dir.x/kurs.ini");
 }
 
 }  // namespace
