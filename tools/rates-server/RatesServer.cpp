@@ -207,7 +207,9 @@ void RatesServer::AcceptAll() {
 
 bool RatesServer::OnReadable(Connection& c) {
     char buf[4096];
-    for (;;) {
+    // A bounded number of reads per wake-up, so that a client that streams
+    // without pause cannot keep the loop from the others.
+    for (int reads = 0; reads < 16; ++reads) {
         const ssize_t n = recv(c.Fd, buf, sizeof buf, 0);
         if (n < 0) {
             if (errno == EINTR)
@@ -241,6 +243,7 @@ bool RatesServer::OnReadable(Connection& c) {
                 return OnWritable(c);
         }
     }
+    return true;
 }
 
 void RatesServer::StartAnswer(Connection& c, std::string answer) {
