@@ -403,9 +403,9 @@ class TPublishedProperties {
     TClassInfo& FInfo;
 };
 
-// Registers class T under name, inheriting the properties of Parent, which is
-// T's nearest ancestor that registers properties (TObject: none).  Registers class T under name
-// with the properties define adds.  Registering the same class again returns the first
+// Registers class T under name with the properties define adds; T inherits
+// the properties of Parent, its nearest ancestor that registers properties
+// (TObject: none).  Registering the same class again returns the first
 // registration.
 template <typename T, typename Parent = TObject, typename Define>
 const TClassInfo* RegisterPublishedClass(String name, Define define) {
