@@ -1,0 +1,746 @@
+#include "net/socket/Psock.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "platform/messages/Messages.h"
+#include "platform/sockets/TestPeer.h"
+#include "runtime/Exceptions.h"
+
+using namespace std::chrono_literals;
+using testpeer::Conn;
+using testpeer::Listener;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void PumpFor(int ms) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < deadline) {
+        win::WaitMessage(10);
+        win::ProcessMessages();
+    }
+}
+
+template <typename Pred>
+bool PumpUntil(Pred done, int ms = 3000) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (!done() && Clock::now() < deadline) {
+        win::WaitMessage(10);
+        win::ProcessMessages();
+    }
+    return done();
+}
+
+// Runs fn on a peer thread after a delay (the test thread is inside a wait).
+class Later {
+  public:
+    template <typename Fn>
+    Later(std::chrono::milliseconds delay, Fn fn)
+        : FThread([delay, fn]() mutable {
+              std::this_thread::sleep_for(delay);
+              fn();
+          }) {}
+    ~Later() { FThread.join(); }
+
+  private:
+    std::thread FThread;
+};
+
+// The message of what fn raises, with its class checked.
+template <typename E, typename Fn>
+std::string Raised(Fn fn) {
+    try {
+        fn();
+    } catch (const E& e) {
+        return e.what();
+    } catch (const std::exception& e) {
+        return std::string("wrong class: ") + e.what();
+    }
+    return "nothing raised";
+}
+
+struct Fixture : ::testing::Test {
+    // A component connected to a fresh listener, and the peer's end.
+    void ConnectPair(TPowersock& s, Listener& l, Conn& peer) {
+        s.SetHost("127.0.0.1");
+        s.SetPort(l.Port());
+        s.Connect();
+        peer = l.Accept();
+        ASSERT_TRUE(peer.Valid());
+    }
+};
+
+// ---- connection -------------------------------------------------------------------------
+
+TEST_F(Fixture, NumericHostConnectsWithoutLookup) {
+    Listener l;
+    TPowersock s(nullptr);
+    int connects = 0, resolved = 0;
+    s.OnConnect = [&](TObject* sender) {
+        EXPECT_EQ(sender, &s);
+        ++connects;
+    };
+    s.OnHostResolved = [&](TComponent*) { ++resolved; };
+    Conn peer;
+    ConnectPair(s, l, peer);
+    EXPECT_TRUE(s.Connected());
+    EXPECT_EQ(connects, 1);
+    EXPECT_EQ(resolved, 0);
+    EXPECT_EQ(s.RemoteAddress().sin_addr.s_addr, win::inet_addr("127.0.0.1"));
+    EXPECT_EQ(s.RemoteAddress().sin_port, win::htons(l.Port()));
+    EXPECT_EQ(Raised<ESockError>([&] { s.Connect(); }), "Already connected");
+    EXPECT_TRUE(s.Connected());
+}
+
+TEST_F(Fixture, NameLookupThroughHostsFileAndProxyRouting) {
+    Listener l;
+    TPowersock s(nullptr);
+    int resolved = 0;
+    s.OnHostResolved = [&](TComponent*) { ++resolved; };
+    // Host and Port are ignored while Proxy is set.
+    s.SetHost("no such host!");
+    s.SetPort(1);
+    s.SetProxy("localhost");
+    s.SetProxyPort(l.Port() + 0x10000);  // only the low 16 bits count
+    s.Connect();
+    EXPECT_TRUE(s.Connected());
+    EXPECT_EQ(resolved, 1);
+    EXPECT_EQ(s.RemoteAddress().sin_addr.s_addr, win::inet_addr("127.0.0.1"));
+    EXPECT_TRUE(l.Accept().Valid());
+}
+
+TEST_F(Fixture, UnresolvedHostAsksOnInvalidHostOnce) {
+    Listener l;
+    struct Case {
+        const char* Host;
+        bool HaveHandler;
+        bool Handled;
+        const char* Fixed;  // what the handler sets Host to
+        bool Connects;
+    };
+    const Case cases[] = {
+        {"no such host!", false, false, nullptr, false},
+        {"no such host!", true, false, nullptr, false},
+        {"no such host!", true, true, nullptr, false},  // retried once, fails again
+        {"no such host!", true, true, "localhost", true},
+        {"0.0.0.0", true, true, "127.0.0.1", true},
+        {"", true, false, nullptr, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Host) + (c.Fixed ? std::string(" -> ") + c.Fixed : ""));
+        TPowersock s(nullptr);
+        s.SetHost(c.Host);
+        s.SetPort(l.Port());
+        int asked = 0;
+        if (c.HaveHandler) {
+            s.OnInvalidHost = [&](bool& handled) {
+                EXPECT_FALSE(handled);
+                ++asked;
+                handled = c.Handled;
+                if (c.Fixed)
+                    s.SetHost(c.Fixed);
+            };
+        }
+        if (c.Connects) {
+            s.Connect();
+            EXPECT_TRUE(s.Connected());
+            EXPECT_TRUE(l.Accept().Valid());
+        } else {
+            EXPECT_EQ(Raised<ESockError>([&] { s.Connect(); }), "Null Remote Address");
+            EXPECT_EQ(s.RemoteAddress().sin_addr.s_addr, 0u);
+        }
+        EXPECT_EQ(asked, c.HaveHandler ? 1 : 0);
+    }
+}
+
+TEST_F(Fixture, RefusedConnectionFails) {
+    TPowersock s(nullptr);
+    int failed = 0;
+    s.OnConnectionFailed = [&](TObject*) { ++failed; };
+    s.SetHost("127.0.0.1");
+    s.SetPort(testpeer::UnusedPort());
+    s.SetTimeOut(5000);
+    EXPECT_EQ(Raised<ESockError>([&] { s.Connect(); }), "Connection Failed");
+    EXPECT_EQ(failed, 1);
+    EXPECT_FALSE(s.Connected());
+    EXPECT_FALSE(s.TimedOut());
+    // The caller disconnects before the next attempt, which then works.
+    s.Disconnect();
+    Listener l;
+    s.SetPort(l.Port());
+    s.Connect();
+    EXPECT_TRUE(s.Connected());
+}
+
+TEST_F(Fixture, ConnectTimesOutOnAListenerThatDoesNotAnswer) {
+    Listener l(0);
+    l.FillAcceptQueue();
+    TPowersock s(nullptr);
+    int failed = 0;
+    s.OnConnectionFailed = [&](TObject*) { ++failed; };
+    s.SetHost("127.0.0.1");
+    s.SetPort(l.Port());
+    s.SetTimeOut(400);
+    auto start = Clock::now();
+    EXPECT_EQ(Raised<ESockError>([&] { s.Connect(); }), "Connection Timed out");
+    auto took = Clock::now() - start;
+    EXPECT_GE(took, 350ms);
+    EXPECT_LT(took, 5s);
+    EXPECT_TRUE(s.TimedOut());
+    EXPECT_TRUE(s.Canceled());
+    EXPECT_EQ(failed, 1);
+    EXPECT_FALSE(s.TimeOutTimer()->Enabled());
+}
+
+TEST_F(Fixture, CancelDuringTheConnectWait) {
+    Listener l(0);
+    l.FillAcceptQueue();
+    TPowersock s(nullptr);
+    s.SetHost("127.0.0.1");
+    s.SetPort(l.Port());
+    TPowersock* target = &s;
+    static TPowersock* gTarget;
+    gTarget = target;
+    win::UINT_PTR timer =
+        win::SetTimer(nullptr, 0, 100, [](win::HWND, win::UINT, win::UINT_PTR id, win::DWORD) {
+            win::KillTimer(nullptr, id);
+            gTarget->Cancel();
+        });
+    ASSERT_NE(timer, 0u);
+    EXPECT_EQ(Raised<ESockError>([&] { s.Connect(); }), "Connection Canceled");
+    EXPECT_FALSE(s.TimedOut());
+    EXPECT_TRUE(s.Canceled());
+}
+
+TEST_F(Fixture, OverlongHostIsAClearError) {
+    TPowersock s(nullptr);
+    int asked = 0;
+    s.OnInvalidHost = [&](bool&) { ++asked; };
+    s.SetHost(String(TPowersock::IOBufferSize + 1, 'a'));
+    EXPECT_EQ(Raised<ESockError>([&] { s.Connect(); }), "Host name longer than 65536 characters");
+    s.SetHost("x");
+    s.SetProxy(String(200000, 'b'));
+    EXPECT_EQ(Raised<ESockError>([&] { s.Connect(); }), "Host name longer than 65536 characters");
+    EXPECT_EQ(asked, 0);
+}
+
+// ---- status reports ------------------------------------------------------------------------
+
+TEST_F(Fixture, ReportLevelsAndTheirTexts) {
+    Listener l;
+    struct Case {
+        int Level;
+        std::vector<std::string> Expected;
+    };
+    const Case cases[] = {
+        {0, {}},
+        {4, {"Sending Buffer", "Request Close Socket"}},
+        {8,
+         {"Connecting", "Resolve Host", "Timer On", "Timer Off", "Writeln", "Write",
+          "Sending Buffer", "Timer On", "Timer Off", "Disconnecting", "Request Close Socket"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Level);
+        TPowersock s(nullptr);
+        s.SetReportLevel(c.Level);
+        std::vector<std::string> got;
+        s.OnStatus = [&](TComponent* sender, String status) {
+            EXPECT_EQ(sender, &s);
+            got.push_back(status);
+        };
+        Conn peer;
+        ConnectPair(s, l, peer);
+        s.Writeln("hi");
+        s.Disconnect();
+        EXPECT_EQ(got, c.Expected);
+        EXPECT_EQ(s.Status(), c.Expected.empty() ? "" : c.Expected.back());
+    }
+}
+
+TEST_F(Fixture, StatusHandlerExceptionsAreSwallowed) {
+    TPowersock s(nullptr);
+    s.SetReportLevel(8);
+    s.OnStatus = [](TComponent*, String) { throw Exception(String("boom")); };
+    s.Cancel();
+    EXPECT_TRUE(s.Canceled());
+    EXPECT_EQ(s.Status(), "Canceling");
+}
+
+TEST_F(Fixture, ErrorTexts) {
+    TPowersock s(nullptr);
+    struct Case {
+        std::uint16_t Number;
+        const char* Text;
+    };
+    const Case cases[] = {
+        {0, ""},
+        {10004, "10004:Interrupted system call"},
+        {10061, "10061:Connection refused"},
+        {10065, "10065:No route to Host"},
+        {11003, "11003:Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
+        {11004, "11004:Valid name, no data record of requested type"},
+        {10072, "Unknown Error No. 10072"},
+        {5, "Unknown Error No. 5"},
+    };
+    for (const auto& c : cases) {
+        String text = "junk";
+        s.SocketErrorText(c.Number, text);
+        EXPECT_EQ(text, c.Text);
+    }
+    // Would-block and numbers up to 10000 pass; a real error raises its text.
+    String text = "junk";
+    win::WSASetLastError(win::WSAEWOULDBLOCK);
+    s.CheckSocketError(win::WSAEWOULDBLOCK, text);
+    EXPECT_EQ(text, "");
+    win::WSASetLastError(10000);
+    s.CheckSocketError(win::WSAEWOULDBLOCK, text);
+    win::WSASetLastError(win::WSAECONNREFUSED);
+    EXPECT_EQ(Raised<ESockError>([&] { s.CheckSocketError(win::WSAEWOULDBLOCK, text); }),
+              "10061:Connection refused");
+    EXPECT_EQ(s.LastError(), 10061);
+}
+
+// ---- instances -----------------------------------------------------------------------------
+
+TEST_F(Fixture, TwoInstancesShareOneStartup) {
+    ASSERT_EQ(TPowersock::WinsockUsers(), 0);
+    auto first = std::make_unique<TPowersock>(nullptr);
+    auto second = std::make_unique<TPowersock>(nullptr);
+    EXPECT_EQ(TPowersock::WinsockUsers(), 2);
+    ASSERT_EQ(first->WinsockInfo()->Count(), 6);
+    EXPECT_EQ((*first->WinsockInfo())[0], "Version= 1.1");
+    EXPECT_EQ((*first->WinsockInfo())[1], "High Version= 1.1");
+    EXPECT_EQ((*first->WinsockInfo())[2].rfind("Description= ", 0), 0u);
+    EXPECT_EQ((*first->WinsockInfo())[3].rfind("System= ", 0), 0u);
+    EXPECT_EQ((*first->WinsockInfo())[4].rfind("Max Sockets= ", 0), 0u);
+    EXPECT_EQ((*first->WinsockInfo())[5].rfind("Max Udp pack size= ", 0), 0u);
+    EXPECT_EQ(second->WinsockInfo()->Count(), 0);
+    EXPECT_NE(first->NotifyWindow(), second->NotifyWindow());
+
+    first.reset();
+    EXPECT_EQ(TPowersock::WinsockUsers(), 1);
+    Listener l;  // sockets still work for the second
+    Conn peer;
+    ConnectPair(*second, l, peer);
+    second.reset();
+    EXPECT_EQ(TPowersock::WinsockUsers(), 0);
+    // Windows Sockets has ended: the closed connection reached the peer.
+    EXPECT_TRUE(peer.WaitClosed(2000));
+}
+
+TEST_F(Fixture, DestructionFiresNoEventsAndResetsTheFirstConnection) {
+    Listener l;
+    auto s = std::make_unique<TPowersock>(nullptr);
+    int disconnects = 0, statuses = 0;
+    Conn peer;
+    ConnectPair(*s, l, peer);
+    s->SetReportLevel(8);
+    s->OnDisconnect = [&](TObject*) { ++disconnects; };
+    s->OnStatus = [&](TComponent*, String) { ++statuses; };
+    s.reset();
+    EXPECT_EQ(disconnects, 0);
+    EXPECT_EQ(statuses, 0);
+    bool reset = false;
+    peer.ReadUntilClose(2000, &reset);
+    EXPECT_TRUE(reset);  // the first socket closes with a reset
+}
+
+TEST_F(Fixture, OwnedByAnotherComponent) {
+    TComponent owner(nullptr);
+    auto* s = new TPowersock(&owner);
+    EXPECT_EQ(owner.ComponentCount(), 1);
+    EXPECT_EQ(owner.Components(0), s);
+    EXPECT_EQ(s->ComponentCount(), 1);  // its timer
+}
+
+// ---- peer close ----------------------------------------------------------------------------
+
+TEST_F(Fixture, PeerCloseWithAndWithoutUnreadData) {
+    Listener l;
+    {
+        SCOPED_TRACE("nothing unread: closed and replaced, OnDisconnect");
+        TPowersock s(nullptr);
+        int disconnects = 0;
+        s.OnDisconnect = [&](TObject*) { ++disconnects; };
+        Conn peer;
+        ConnectPair(s, l, peer);
+        peer.Close();
+        EXPECT_TRUE(PumpUntil([&] { return disconnects == 1; }));
+        EXPECT_FALSE(s.Connected());
+        EXPECT_NE(s.SocketHandle(), TPowersock::NoSocket);
+        PumpFor(50);
+        EXPECT_EQ(disconnects, 1);
+        // The fresh socket is ready for the next connection.
+        s.Connect();
+        EXPECT_TRUE(s.Connected());
+        EXPECT_TRUE(l.Accept().Valid());
+    }
+    {
+        SCOPED_TRACE("data unread: nothing closed, the reader sees the end");
+        TPowersock s(nullptr);
+        int disconnects = 0;
+        s.OnDisconnect = [&](TObject*) { ++disconnects; };
+        Conn peer;
+        ConnectPair(s, l, peer);
+        peer.Send("tail");
+        peer.Close();
+        PumpFor(150);
+        EXPECT_EQ(disconnects, 0);
+        EXPECT_TRUE(s.Connected());
+        String text;
+        s.CaptureString(text, -1);
+        EXPECT_EQ(text, "tail");
+        s.Disconnect();
+        EXPECT_EQ(disconnects, 1);
+    }
+}
+
+// ---- lines ----------------------------------------------------------------------------------
+
+TEST_F(Fixture, ReadLnLinesAndPieces) {
+    Listener l;
+    TPowersock s(nullptr);
+    Conn peer;
+    ConnectPair(s, l, peer);
+    s.SetTimeOut(5000);
+
+    peer.Send("abc\r\ndef\n");
+    EXPECT_EQ(s.ReadLn(), "abc\r\n");
+    EXPECT_EQ(s.ReadLn(), "def\n");
+
+    {
+        // A line in pieces, its LF last and late.
+        Later later(0ms, [&] {
+            peer.Send("ab");
+            std::this_thread::sleep_for(80ms);
+            peer.Send("c");
+            std::this_thread::sleep_for(80ms);
+            peer.Send("d\r");
+            std::this_thread::sleep_for(150ms);
+            peer.Send("\nnext");
+        });
+        EXPECT_EQ(s.ReadLn(), "abcd\r\n");
+    }
+    peer.Send(" line\n");
+    EXPECT_EQ(s.ReadLn(), "next line\n");
+
+    // Without a line end before the close: empty, and the bytes are gone.
+    peer.Send("abc");
+    peer.Close();
+    EXPECT_EQ(s.ReadLn(), "");
+    EXPECT_EQ(s.ReadLn(), "");
+}
+
+TEST_F(Fixture, ReadLnOnAConnectionThatIsGone) {
+    TPowersock s(nullptr);  // never connected: WSAENOTCONN
+    EXPECT_EQ(s.ReadLn(), "");
+    String text = "old";
+    s.CaptureString(text, -1);
+    EXPECT_EQ(text, "");
+}
+
+TEST_F(Fixture, ReadLnLongLines) {
+    Listener l;
+    TPowersock s(nullptr);
+    Conn peer;
+    ConnectPair(s, l, peer);
+    std::string longest(TPowersock::IOBufferSize - 1, 'x');
+    std::thread feeder([&] { peer.Send(longest + "\n" + longest + "xy\n"); });
+    EXPECT_EQ(s.ReadLn(), longest + "\n");
+    EXPECT_THROW(s.ReadLn(), ERangeError);
+    feeder.join();
+}
+
+TEST_F(Fixture, WriteAndWriteln) {
+    Listener l;
+    TPowersock s(nullptr);
+    Conn peer;
+    ConnectPair(s, l, peer);
+    s.Writeln("");
+    EXPECT_EQ(peer.Read(2000), "\r\n");
+    s.Write(String("ab\0cd", 5));
+    EXPECT_EQ(peer.Read(2000), "ab");
+    EXPECT_THROW(s.Write(String(TPowersock::IOBufferSize, 'z')), ERangeError);
+    s.Write(String(65535, 'y'));
+    EXPECT_EQ(peer.Read(2000).size(), 65535u);
+}
+
+TEST_F(Fixture, Transaction) {
+    Listener l;
+    TPowersock s(nullptr);
+    Conn peer;
+    ConnectPair(s, l, peer);
+    s.SetReportLevel(1);
+    std::vector<std::string> reports;
+    s.OnStatus = [&](TComponent*, String text) { reports.push_back(text); };
+    struct Case {
+        const char* Reply;
+        int Code;
+    };
+    const Case cases[] = {
+        {"250 OK\r\n", 250}, {"OK 250\r\n", 0}, {"99999999999 big\n", 0}, {"-5 minus\n", 0}};
+    for (const auto& c : cases) {
+        peer.Send(c.Reply);
+        EXPECT_EQ(s.Transaction("NOOP"), c.Reply);
+        EXPECT_EQ(s.ReplyCode(), c.Code) << c.Reply;
+        EXPECT_EQ(s.LastReply(), c.Reply);
+        EXPECT_EQ(peer.Read(2000), "NOOP\r\n");
+    }
+    EXPECT_EQ(reports.size(), 4u);
+    peer.Send("40000 out of range\n");
+    EXPECT_THROW(s.Transaction("X"), ERangeError);
+}
+
+// ---- captures -------------------------------------------------------------------------------
+
+TEST_F(Fixture, CaptureStringCountsBlocksAndHonoursTheLimit) {
+    Listener l;
+    const std::string body(300000, 'q');
+    for (int limit : {-1, 100, 1}) {
+        SCOPED_TRACE(limit);
+        TPowersock s(nullptr);
+        Conn peer;
+        ConnectPair(s, l, peer);
+        int packets = 0;
+        s.OnPacketRecvd = [&](TObject*) { ++packets; };
+        std::thread sender([&] {
+            peer.Send(body);
+            if (limit == -1)
+                peer.Close();
+        });
+        String text;
+        s.CaptureString(text, limit);
+        sender.join();
+        EXPECT_EQ(s.BytesReceived(), static_cast<int>(text.size()));
+        EXPECT_GE(packets, 1);
+        if (limit == -1) {
+            EXPECT_EQ(text, body);
+            EXPECT_GE(packets, static_cast<int>(body.size() / TPowersock::IOBufferSize));
+        } else {
+            EXPECT_GE(static_cast<int>(text.size()), limit);
+            EXPECT_LT(static_cast<int>(text.size()), limit + TPowersock::IOBufferSize);
+            EXPECT_EQ(packets, 1);
+        }
+    }
+}
+
+TEST_F(Fixture, CaptureTimeOutAndCancel) {
+    Listener l;
+    {
+        SCOPED_TRACE("a peer that keeps sending outlasts the time-out");
+        TPowersock s(nullptr);
+        Conn peer;
+        ConnectPair(s, l, peer);
+        s.SetTimeOut(500);
+        std::atomic<bool> stop{false};
+        std::thread dribble([&] {
+            while (!stop && peer.Send("."))
+                std::this_thread::sleep_for(50ms);
+        });
+        String text;
+        auto start = Clock::now();
+        EXPECT_EQ(Raised<EAbortError>([&] { s.CaptureString(text, -1); }),
+                  "Socket capture aborted");
+        EXPECT_LT(Clock::now() - start, 3s);
+        stop = true;
+        dribble.join();
+        EXPECT_TRUE(s.TimedOut());
+        EXPECT_FALSE(s.Canceled());  // consumed by the abort ending
+        EXPECT_GT(text.size(), 3u);  // keeps what arrived
+        EXPECT_EQ(s.BytesReceived(), static_cast<int>(text.size()));
+    }
+    {
+        SCOPED_TRACE("cancel from an event handler");
+        TPowersock s(nullptr);
+        Conn peer;
+        ConnectPair(s, l, peer);
+        s.OnPacketRecvd = [&](TObject*) { s.Cancel(); };
+        peer.Send("first block");
+        String text;
+        EXPECT_EQ(Raised<EAbortError>([&] { s.CaptureString(text, -1); }),
+                  "Socket capture aborted");
+        EXPECT_FALSE(s.TimedOut());
+        EXPECT_FALSE(s.Canceled());
+        EXPECT_EQ(text, "first block");
+    }
+}
+
+TEST_F(Fixture, ReadLnTimeOutOnASilentPeer) {
+    Listener l;
+    TPowersock s(nullptr);
+    Conn peer;
+    ConnectPair(s, l, peer);
+    s.SetTimeOut(300);
+    peer.Send("no line end");
+    EXPECT_EQ(Raised<EAbortError>([&] { s.ReadLn(); }), "Socket readln aborted");
+    EXPECT_TRUE(s.TimedOut());
+}
+
+TEST_F(Fixture, CaptureFileAndSendFile) {
+    Listener l;
+    TPowersock s(nullptr);
+    Conn peer;
+    ConnectPair(s, l, peer);
+    char pattern[] = "/tmp/psock_test_XXXXXX";
+    const int fd = mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    const std::string name = pattern;
+    {
+        std::ofstream out(name, std::ios::binary);
+        out << std::string(200000, 'f');
+    }
+    int sent = 0;
+    s.OnPacketSent = [&](TObject*) { ++sent; };
+    std::string got;
+    std::thread reader([&] {
+        while (got.size() < 200000) {
+            std::string part = peer.Read(5000);
+            if (part.empty())
+                break;
+            got += part;
+        }
+    });
+    s.SendFile(name);
+    EXPECT_EQ(s.BytesSent(), 200000);
+    EXPECT_GE(sent, 4);
+    reader.join();  // before the close, which resets the first connection
+    EXPECT_EQ(got, std::string(200000, 'f'));
+    s.Disconnect();
+
+    // An empty file: one send of nothing.
+    { std::ofstream out(name, std::ios::binary | std::ios::trunc); }
+    Conn peer2;
+    ConnectPair(s, l, peer2);
+    s.SendFile(name);
+    EXPECT_EQ(s.BytesSent(), 200000);
+
+    // Capture into the file.
+    std::thread sender([&] {
+        peer2.Send(std::string(100000, 'c'));
+        peer2.Close();
+    });
+    s.CaptureFile(name);
+    sender.join();
+    std::ifstream in(name, std::ios::binary);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(content, std::string(100000, 'c'));
+    EXPECT_EQ(s.BytesReceived(), 100000);
+    ::close(fd);
+    std::remove(name.c_str());
+
+    EXPECT_THROW(s.SendFile("/nonexistent/dir/file"), EFOpenError);
+    EXPECT_THROW(s.CaptureFile("/nonexistent/dir/file"), EFCreateError);
+}
+
+// ---- a send that cannot go on ----------------------------------------------------------------
+
+TEST_F(Fixture, BlockedSendEndsByTimeOutOrCancel) {
+    Listener l;
+    for (bool byTimeOut : {true, false}) {
+        SCOPED_TRACE(byTimeOut ? "time-out" : "cancel");
+        TPowersock s(nullptr);
+        Conn peer;
+        ConnectPair(s, l, peer);
+        peer.SetReceiveBuffer(4096);  // and it never reads
+        static TPowersock* gTarget;
+        gTarget = &s;
+        win::UINT_PTR timer = 0;
+        if (byTimeOut) {
+            s.SetTimeOut(300);
+        } else {
+            timer = win::SetTimer(nullptr, 0, 300,
+                                  [](win::HWND, win::UINT, win::UINT_PTR id, win::DWORD) {
+                                      win::KillTimer(nullptr, id);
+                                      gTarget->Cancel();
+                                  });
+        }
+        const String block(65535, 'b');
+        auto start = Clock::now();
+        std::string message;
+        for (int i = 0; i < 10000 && message.empty(); ++i) {
+            try {
+                s.Write(block);
+            } catch (const EAbortError& e) {
+                message = e.what();
+            }
+        }
+        EXPECT_EQ(message, "Socket send aborted");
+        EXPECT_LT(Clock::now() - start, 5s);
+        EXPECT_EQ(s.TimedOut(), byTimeOut);
+        if (timer)
+            win::KillTimer(nullptr, timer);
+    }
+}
+
+TEST_F(Fixture, SendWhileCanceledSendsNothing) {
+    Listener l;
+    TPowersock s(nullptr);
+    Conn peer;
+    ConnectPair(s, l, peer);
+    s.Cancel();
+    EXPECT_EQ(Raised<EAbortError>([&] { s.Write("x"); }), "Socket send aborted");
+    EXPECT_FALSE(s.Canceled());
+    s.Write("y");
+    EXPECT_EQ(peer.Read(2000), "y");
+}
+
+// ---- destruction inside a wait -------------------------------------------------------------
+
+TEST_F(Fixture, DestroyedWhileAWaitRunsInAnOuterCall) {
+    Listener l;
+    struct Case {
+        const char* Name;
+        std::function<void(TPowersock&)> Wait;
+        const char* Message;
+    };
+    const Case cases[] = {
+        {"ReadLn", [](TPowersock& s) { s.ReadLn(); }, "Socket readln aborted"},
+        {"CaptureString",
+         [](TPowersock& s) {
+             String text;
+             s.CaptureString(text, -1);
+         },
+         "Socket capture aborted"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        static TPowersock* gVictim;
+        gVictim = new TPowersock(nullptr);
+        Conn peer;
+        ConnectPair(*gVictim, l, peer);
+        win::UINT_PTR timer =
+            win::SetTimer(nullptr, 0, 100, [](win::HWND, win::UINT, win::UINT_PTR id, win::DWORD) {
+                win::KillTimer(nullptr, id);
+                delete gVictim;
+            });
+        ASSERT_NE(timer, 0u);
+        TPowersock* s = gVictim;
+        EXPECT_EQ(Raised<EAbortError>([&] { c.Wait(*s); }), c.Message);
+        EXPECT_EQ(TPowersock::WinsockUsers(), 0);
+        EXPECT_TRUE(peer.WaitClosed(2000));
+    }
+}
+
+TEST_F(Fixture, DestroyedFromItsOwnConnectEvent) {
+    Listener l;
+    auto* s = new TPowersock(nullptr);
+    s->SetHost("127.0.0.1");
+    s->SetPort(l.Port());
+    s->OnConnect = [s](TObject*) { delete s; };
+    EXPECT_EQ(Raised<ESockError>([&] { s->Connect(); }), "Connection Canceled");
+    EXPECT_EQ(TPowersock::WinsockUsers(), 0);
+}
+
+}  // namespace
