@@ -79,6 +79,10 @@ constexpr char32_t DecodeUtf8(const char* s, std::size_t n, std::size_t& i) {
         cp = (cp << 6) | (b & 0x3F);
     }
     i += extra + 1;
+    // Overlong forms, surrogates and values past U+10FFFF are malformed.
+    const char32_t least = extra == 1 ? 0x80 : (extra == 2 ? 0x800 : 0x10000);
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0xFFFFFFFF;
     return cp;
 }
 

@@ -41,7 +41,9 @@ TEST(Cp1251, RoundTripsEveryByte) {
 TEST(Cp1251, UnmappableAndMalformedInputBecomeQuestionMarks) {
     EXPECT_EQ(Utf8ToCp1251("a\u4E2Db"), "a?b");
     EXPECT_EQ(Utf8ToCp1251("a\xFF"), "a?");
-    EXPECT_EQ(Utf8ToCp1251("\xD0"), "?");  // cut sequence
+    EXPECT_EQ(Utf8ToCp1251("\xD0"), "?");          // cut sequence
+    EXPECT_EQ(Utf8ToCp1251("\xC0\x80x"), "?x");    // overlong NUL stays out
+    EXPECT_EQ(Utf8ToCp1251("\xED\xA0\x80"), "?");  // surrogate
     EXPECT_EQ(Cp1251ToUtf8("\x98"), "\uFFFD");
 }
 
