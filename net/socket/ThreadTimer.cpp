@@ -31,11 +31,18 @@ TThreadTimer::TThreadTimer(TComponent* AOwner) : TComponent(AOwner) {
 
 TThreadTimer::~TThreadTimer() {
     FEnabled = false;
-    // Only kills: with Enabled false no timer is made, so nothing can raise.
-    UpdateTimer();
-    if (FTimerWindow != nullptr) {
-        win::DestroyWindow(FTimerWindow);
-        FTimerWindow = nullptr;
+    try {
+        // Only kills: with Enabled false no timer is made, so nothing raises.
+        UpdateTimer();
+        if (FTimerWindow != nullptr) {
+            // The window's last messages get default handling rather than
+            // reaching an object that is half gone.
+            win::SetWindowLong(FTimerWindow, 0, 0);
+            win::DestroyWindow(FTimerWindow);
+            FTimerWindow = nullptr;
+        }
+    } catch (...) {
+        HandleApplicationException(std::current_exception());
     }
 }
 
