@@ -20,6 +20,8 @@
 //      Messages posted while it delivers wait for the next call.  A tick is
 //      checked again when its turn comes: a timer killed or set anew in the
 //      meantime gets no stale tick.
+//   An exception from a procedure or handler leaves ProcessMessages; what
+//   was not delivered yet stays queued for the next call.
 // WaitMessage(timeoutMs) blocks until something is pending (a posted
 // message, a due timer, a ready descriptor) or the time-out passes; it is one
 // poll() over an eventfd that posts write to, the watched descriptors and
