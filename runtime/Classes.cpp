@@ -213,13 +213,21 @@ void TComponent::BeginLoading() {
 }
 
 void TComponent::EndLoading() {
-    std::vector<TComponent*> tree;
-    CollectTree(this, tree);
-    for (TComponent* c : tree) {
-        if (!c->FComponentState.Contains(csLoading))
-            continue;
-        c->FComponentState.Exclude(csLoading);
-        c->Loaded();
+    // A Loaded handler may free or create components, so the tree is walked
+    // afresh for each one; the csLoading mark tells who is still waiting.
+    while (true) {
+        std::vector<TComponent*> tree;
+        CollectTree(this, tree);
+        TComponent* next = nullptr;
+        for (TComponent* c : tree)
+            if (c->FComponentState.Contains(csLoading)) {
+                next = c;
+                break;
+            }
+        if (next == nullptr)
+            break;
+        next->FComponentState.Exclude(csLoading);
+        next->Loaded();
     }
 }
 

@@ -146,6 +146,27 @@ TEST_F(ClassesTest, LoadingEndsWithLoadedOwnerFirst) {
     EXPECT_FALSE(form.Components(0)->ComponentState().Contains(csLoading));
 }
 
+TEST_F(ClassesTest, ALoadedHandlerMayFreeAComponentStillWaiting) {
+    class TKiller : public TComponent {
+      public:
+        using TComponent::TComponent;
+        void Loaded() override {
+            TComponent::Loaded();
+            delete Victim;
+        }
+        TComponent* Victim = nullptr;
+    };
+    TComponent form(nullptr);
+    auto* killer = new TKiller(&form);
+    auto* victim = new TProbe(&form, "Victim");
+    killer->Victim = victim;
+    form.BeginLoading();
+    g_log.clear();
+    form.EndLoading();
+    EXPECT_EQ(g_log, (std::vector<std::string>{"delete Victim"}));
+    EXPECT_EQ(form.ComponentCount(), 1);
+}
+
 TEST_F(ClassesTest, DesigningAndDestroyingFlags) {
     TComponent form(nullptr);
     form.SetDesigning(true);
