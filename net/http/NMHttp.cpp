@@ -1,0 +1,421 @@
+#include "net/http/NMHttp.h"
+
+#include <limits>
+
+#include "net/http/NMURL.h"
+#include "net/http/NMUUE.h"
+#include "runtime/Exceptions.h"
+#include "runtime/Streams.h"
+
+namespace {
+
+constexpr const char* kMethodWords[] = {"GET",  "OPTIONS", "HEAD",   "POST", "PUT",    "PATCH",
+                                        "COPY", "MOVE",    "DELETE", "LINK", "UNLINK", "TRACE"};
+
+bool HasBody(CmdType c) {
+    return c == ctPost || c == ctPut || c == ctPatch || c == ctTrace;
+}
+
+bool IsRedirection(int code) {
+    return code >= 300 && code <= 399;
+}
+
+// The line without its CR LF or LF.
+std::string_view WithoutLineEnd(std::string_view line) {
+    if (!line.empty() && line.back() == '\n')
+        line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return line;
+}
+
+// A Content-Length value: decimal digits only (blanks around allowed).
+bool ParseLength(std::string_view text, std::int64_t& length) {
+    const String v = Trim(text);
+    if (v.empty() || v.size() > 18)
+        return false;
+    std::int64_t n = 0;
+    for (char c : v) {
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + (c - '0');
+    }
+    length = n;
+    return true;
+}
+
+}  // namespace
+
+String ExtractField(std::string_view text, char delimiter, int number) {
+    if (text.empty() || number < 1)
+        return {};
+    std::size_t start = 0;
+    for (int field = 1; field < number; ++field) {
+        const std::size_t d = text.find(delimiter, start);
+        if (d == std::string_view::npos)
+            return {};
+        start = d + 1;
+    }
+    const std::size_t end = text.find(delimiter, start);
+    return String(text.substr(start, end == std::string_view::npos ? text.npos : end - start));
+}
+
+int FindOccurrence(std::string_view text, char ch, int number) {
+    int seen = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] == ch && ++seen == number)
+            return static_cast<int>(i) + 1;
+    return static_cast<int>(text.size()) + 1;
+}
+
+void THeaderInfo::Assign(TPersistent* source) {
+    if (auto* other = dynamic_cast<THeaderInfo*>(source)) {
+        FLocalMailAddress = other->FLocalMailAddress;
+        FLocalProgram = other->FLocalProgram;
+        FCookie = other->FCookie;
+        FReferer = other->FReferer;
+        FUserId = other->FUserId;
+        FPassword = other->FPassword;
+        return;
+    }
+    TPersistent::Assign(source);
+}
+
+TNMHTTP::TNMHTTP(TComponent* AOwner)
+    : TPowersock(AOwner),
+      FHeaderInfo(std::make_unique<THeaderInfo>()),
+      FRequestHeaders(std::make_unique<TExStringList>()) {}
+
+TNMHTTP::~TNMHTTP() = default;
+
+void TNMHTTP::Abort() {
+    SetLookupDone(true);
+    Cancel();
+}
+
+void TNMHTTP::Record(const String& URL, CmdType command) {
+    FRequestURL = URL;
+    FCommand = command;
+}
+
+void TNMHTTP::Options(const String& URL) {
+    Record(URL, ctOptions);
+    RunCommand();
+}
+
+void TNMHTTP::Get(const String& URL) {
+    Record(URL, ctGet);
+    RunCommand();
+}
+
+void TNMHTTP::Head(const String& URL) {
+    Record(URL, ctHead);
+    RunCommand();
+}
+
+void TNMHTTP::Delete(const String& URL) {
+    Record(URL, ctDelete);
+    RunCommand();
+}
+
+void TNMHTTP::Post(const String& URL, const String& PostData) {
+    FRequestURL = URL;
+    if (FOutputFileMode) {
+        FSendData = PostData;
+    } else {
+        TNMURL escaper(this);
+        escaper.SetInputString(PostData);
+        FSendData = escaper.Encode();
+    }
+    FCommand = ctPost;
+    RunCommand();
+}
+
+void TNMHTTP::Put(const String& URL, const String& PutData) {
+    FSendData = PutData;
+    Record(URL, ctPut);
+    RunCommand();
+}
+
+void TNMHTTP::Patch(const String& URL, const String& PatchData) {
+    FSendData = PatchData;
+    Record(URL, ctPatch);
+    RunCommand();
+}
+
+void TNMHTTP::Trace(const String& URL, const String& TraceData) {
+    FSendData = TraceData;
+    Record(URL, ctTrace);
+    RunCommand();
+}
+
+void TNMHTTP::Copy(const String& URL, const String& Destination) {
+    FExtraHeaderValue = Destination;
+    Record(URL, ctCopy);
+    RunCommand();
+}
+
+void TNMHTTP::Move(const String& URL, const String& Destination) {
+    FExtraHeaderValue = Destination;
+    Record(URL, ctMove);
+    RunCommand();
+}
+
+void TNMHTTP::Link(const String& URL, const String& LinkValue) {
+    FExtraHeaderValue = LinkValue;
+    FSendData = "Send.dat";
+    Record(URL, ctLink);
+    RunCommand();
+}
+
+void TNMHTTP::Unlink(const String& URL, const String& LinkValue) {
+    FExtraHeaderValue = LinkValue;
+    FSendData = "Send.dat";
+    Record(URL, ctUnlink);
+    RunCommand();
+}
+
+void TNMHTTP::RunCommand() {
+    for (int pass = 1;; ++pass) {
+        if (!RunPass())
+            return;
+        if (pass >= MaxRedirectPasses)
+            throw Exception(String("Too many redirects"));
+    }
+}
+
+bool TNMHTTP::RunPass() {
+    SplitURL();
+    BuildRequest();
+    if (OnAboutToSend)
+        OnAboutToSend(this);
+
+    try {
+        Connect();
+        SendRequest();
+        SetReplyCode(0);
+        ReadResponseHeader();
+        ReadBody();
+        const int code = ReplyCode();
+        if (code < 300) {
+            if (OnSuccess)
+                OnSuccess(FCommand);
+            StatusMessage(2, "Transaction Completed");
+        } else if (IsRedirection(code)) {
+            if (code <= 302)
+                FRequestURL = FRedirectLocation;
+        } else if (OnFailure) {
+            OnFailure(FCommand);
+        }
+    } catch (...) {
+        // The connection is closed before the caller sees the failure; a
+        // second failure while closing must not hide the first.
+        try {
+            Disconnect();
+        } catch (...) {
+        }
+        throw;
+    }
+    Disconnect();
+
+    const int code = ReplyCode();
+    if (IsRedirection(code)) {
+        bool handled = false;
+        if (!FReceivedCookie.empty())
+            FHeaderInfo->SetCookie(FReceivedCookie);
+        if (OnRedirect)
+            OnRedirect(handled);
+        // Only 300, 301 and 302 name a new URL; another pass for any other
+        // redirection would ask for the same URL again.
+        if (handled || code > 302)
+            return false;
+        if (FRequestURL.find('/') == String::npos)
+            FRequestURL = "http://" + Host() + "/" + FRequestURL;
+        return true;
+    }
+    if (code == 401 && OnAuthenticationNeeded)
+        OnAuthenticationNeeded(this);
+    return false;
+}
+
+void TNMHTTP::SplitURL() {
+    if (FRequestURL.empty())
+        throw Exception(String("Empty URL"));
+    if (Port() == 0)
+        SetPort(80);
+
+    const std::string_view url = FRequestURL;
+    const bool hasDoubleSlash = url.find("//") != std::string_view::npos;
+    if (hasDoubleSlash) {
+        FRequestPath = ::Copy(url, FindOccurrence(url, '/', 3), 256);
+    } else if (const int slash = Pos("/", url); slash > 0) {
+        FRequestPath = ::Copy(url, slash, 256);
+    } else {
+        FRequestPath.clear();
+    }
+
+    if (url.find(':') != std::string_view::npos) {
+        const String scheme = LowerCase(ExtractField(url, ':', 1));
+        if (scheme == "gopher")
+            SetPort(70);
+        else if (scheme == "ftp")
+            SetPort(21);
+        else if (scheme == "https")
+            throw Exception(String("HTTP Secure Socket is not supported"));
+        else
+            SetPort(80);
+    }
+
+    String host;
+    if (hasDoubleSlash)
+        host = ExtractField(url, '/', 3);
+    else if (url.front() != '/')
+        host = ExtractField(url, '/', 1);
+    if (const std::size_t colon = host.find(':'); colon != String::npos) {
+        SetPort(StrToInt(ExtractField(host, ':', 2)));
+        host.resize(colon);
+    }
+    if (!host.empty())
+        SetHost(host);
+
+    if (FRequestPath.empty()) {
+        FRequestPath = "/";
+        FRequestURL += "/";
+    }
+}
+
+void TNMHTTP::BuildRequest() {
+    TExStringList& lines = *FRequestHeaders;
+    lines.Clear();
+    const bool viaProxy = !Proxy().empty();
+    lines.Add(String(kMethodWords[FCommand]) + " " + (viaProxy ? FRequestURL : FRequestPath) +
+              " HTTP/1.0");
+    if (viaProxy) {
+        lines.Add("Proxy-Connection: Keep-Alive");
+        lines.Add("Host: " + Host());
+    }
+    lines.SetField("Host", Host());
+    lines.Add("Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff");
+    lines.Add("Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript");
+
+    const THeaderInfo& info = *FHeaderInfo;
+    if (!info.LocalProgram().empty())
+        lines.SetField("User-Agent", info.LocalProgram());
+    if (!info.LocalMailAddress().empty())
+        lines.SetField("From", info.LocalMailAddress());
+    if (!info.Cookie().empty())
+        lines.SetField("Cookie", info.Cookie());
+    if (!info.Referer().empty())
+        lines.SetField("Referer", info.Referer());
+    if (!info.UserId().empty() && !info.Password().empty()) {
+        TStringStream input(info.UserId() + ":" + info.Password());
+        TStringStream output;
+        TNMUUProcessor encoder(this);
+        encoder.SetMethod(uuMime);
+        encoder.SetInputStream(&input);
+        encoder.SetOutputStream(&output);
+        encoder.Encode();
+        String encoded = output.DataString();
+        // One unbroken value: the encoder ends every 60 characters with CR LF.
+        std::erase_if(encoded, [](char c) { return c == '\r' || c == '\n'; });
+        lines.SetField("Authorization", "Basic " + encoded);
+    }
+
+    lines.Add("Content-type: application/x-www-form-urlencoded");
+    if (FCommand == ctCopy || FCommand == ctMove)
+        lines.Add("URI-header: " + FExtraHeaderValue);
+    else if (FCommand == ctLink || FCommand == ctUnlink)
+        lines.Add("Link: " + FExtraHeaderValue);
+
+    // Link and Unlink send no body, so they announce none either.
+    if (HasBody(FCommand)) {
+        std::int64_t size = static_cast<std::int64_t>(FSendData.size());
+        if (FOutputFileMode) {
+            TFileStream file(FSendData, fmOpenRead | fmShareDenyWrite);
+            size = file.Size();
+        }
+        lines.Add("Content-Length: " + IntToStr(size));
+    }
+}
+
+void TNMHTTP::SendRequest() {
+    Write(FRequestHeaders->Text());
+    Writeln("");
+    if (!HasBody(FCommand))
+        return;
+    if (FOutputFileMode)
+        SendFile(FSendData);
+    else
+        Write(FSendData);
+}
+
+void TNMHTTP::StoreHeadLine(const String& line, TStream* file) {
+    if (file)
+        file->Write(line.data(), static_cast<int>(line.size()));
+    else
+        FHeader += line;
+}
+
+void TNMHTTP::ReadResponseHeader() {
+    FReceivedCookie.clear();
+    FKeepAliveLength = -1;
+    std::unique_ptr<TStream> file;
+    if (FOutputFileMode)
+        file = std::make_unique<TFileStream>(FHeader, fmCreate);
+    else
+        FHeader.clear();
+
+    String line = ReadLn();
+    if (!line.empty()) {
+        int code = 0;
+        if (TryStrToInt(ExtractField(line, ' ', 2), code)) {
+            if (code < std::numeric_limits<std::int16_t>::min() ||
+                code > std::numeric_limits<std::int16_t>::max())
+                throw ERangeError(String("Range check error"));
+            SetReplyCode(static_cast<std::int16_t>(code));
+        }
+    }
+    StoreHeadLine(line, file.get());
+
+    bool keepAlive = false;
+    std::int64_t contentLength = -1;
+    for (;;) {
+        line = ReadLn();
+        const String first = ExtractField(UpperCase(line), ' ', 1);
+        const std::string_view content = WithoutLineEnd(line);
+        if (first == "SET-COOKIE:")
+            FReceivedCookie = ::Copy(content, 13, 256);
+        else if (first == "LOCATION:")
+            FRedirectLocation = ::Copy(content, 11, 256);
+
+        if (const std::size_t colon = content.find(':'); colon != std::string_view::npos) {
+            const String name = Trim(content.substr(0, colon));
+            const String value = Trim(content.substr(colon + 1));
+            if (SameText(name, "Connection") || SameText(name, "Proxy-Connection"))
+                keepAlive = keepAlive || SameText(value, "keep-alive");
+            else if (SameText(name, "Content-Length") && !ParseLength(value, contentLength))
+                contentLength = -1;
+        }
+
+        StoreHeadLine(line, file.get());
+        if (line.empty() || line == "\n" || line == "\r\n")
+            break;
+    }
+    if (keepAlive && contentLength >= 0)
+        FKeepAliveLength = contentLength;
+}
+
+void TNMHTTP::ReadBody() {
+    if (FInputFileMode) {
+        CaptureFile(FBody, FKeepAliveLength);
+        return;
+    }
+    std::int64_t limit = MaxBodyInMemory + 1;
+    if (FKeepAliveLength >= 0 && FKeepAliveLength < limit)
+        limit = FKeepAliveLength;
+    CaptureString(FBody, static_cast<int>(limit));
+    if (FKeepAliveLength >= 0 && static_cast<std::int64_t>(FBody.size()) > FKeepAliveLength)
+        FBody.resize(static_cast<std::size_t>(FKeepAliveLength));
+    if (static_cast<std::int64_t>(FBody.size()) > MaxBodyInMemory)
+        throw ESockError(String("Answer too large"));
+}

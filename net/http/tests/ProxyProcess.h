@@ -1,0 +1,42 @@
+#pragma once
+// A real HTTP proxy from the system's packages (tinyproxy or squid), started
+// for a test on 127.0.0.1 at a free port with a configuration of its own in a
+// temporary folder, and stopped when the object goes.
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace testing_support {
+
+class ProxyProcess {
+  public:
+    enum Kind { Tinyproxy, Squid };
+
+    explicit ProxyProcess(Kind kind);
+    ~ProxyProcess();
+    ProxyProcess(const ProxyProcess&) = delete;
+    ProxyProcess& operator=(const ProxyProcess&) = delete;
+
+    // False (with Problem() telling why) when the program is not installed
+    // or did not start listening.
+    bool Running() const { return FPid > 0 && FPort > 0; }
+    const std::string& Problem() const { return FProblem; }
+    int Port() const { return FPort; }
+    // The proxy's own log, for failure messages.
+    std::string Log() const;
+
+  private:
+    Kind FKind;
+    pid_t FPid = -1;
+    int FPort = 0;
+    std::string FFolder;
+    std::string FProblem;
+};
+
+// A port on 127.0.0.1 that nothing listens on at the moment.
+int FreeLoopbackPort();
+// Whether something accepts connections on 127.0.0.1:port.
+bool Listening(int port);
+
+}  // namespace testing_support
