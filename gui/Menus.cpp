@@ -113,6 +113,9 @@ void TMenuItem::Click() {
 }
 
 void TMenuItem::Changed() {
+    // A tree being torn down tells nobody.
+    if (ComponentState().Contains(csDestroying))
+        return;
     if (TMenu* menu = GetParentMenu())
         menu->MenuChanged();
 }
@@ -128,6 +131,8 @@ TMenu::~TMenu() {
 }
 
 void TMenu::MenuChanged() {
+    if (ComponentState().Contains(csDestroying))
+        return;
     if (FFormHook)
         FFormHook();
     if (OnChange)
