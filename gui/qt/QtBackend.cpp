@@ -137,8 +137,13 @@ class TWidgetPeer : public TControlPeer {
         TFont* font = FControl->Font();
         QFont f = QApplication::font();
         // The classic dialog font stands for the desktop's sans serif.
-        if (!AnsiSameText(font->Name(), "MS Sans Serif"))
+        if (AnsiSameText(font->Name(), "MS Sans Serif")) {
+            // The classic face is narrow: the same size, a little condensed,
+            // keeps captions inside their designed widths.
+            f.setStretch(QFont::SemiCondensed);
+        } else {
             f.setFamily(ToQString(font->Name()));
+        }
         f.setPointSize(font->Size());
         f.setBold(font->Style().Contains(fsBold));
         f.setItalic(font->Style().Contains(fsItalic));
