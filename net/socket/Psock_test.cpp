@@ -536,6 +536,25 @@ TEST_F(Fixture, CaptureStringCountsBlocksAndHonoursTheLimit) {
     }
 }
 
+TEST_F(Fixture, CaptureStringOfALargeBodyKeepsEveryByte) {
+    Listener l;
+    TPowersock s(nullptr);
+    Conn peer;
+    ConnectPair(s, l, peer);
+    std::string body(12 << 20, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>(i * 7 + (i >> 13));
+    std::thread sender([&] {
+        peer.Send(body);
+        peer.Close();
+    });
+    String text = "previous text is dropped";
+    s.CaptureString(text, -1);
+    sender.join();
+    EXPECT_EQ(text.size(), body.size());
+    EXPECT_TRUE(text == body);
+}
+
 TEST_F(Fixture, CaptureTimeOutAndCancel) {
     Listener l;
     {
