@@ -171,6 +171,10 @@ class TControl : public TComponent {
     String Caption() const { return Text(); }
     void SetCaption(const String& value) { SetText(value); }
 
+    // Asks the backend to draw the control again (nothing headless).
+    void Invalidate() { Changed(ccState); }
+    void Repaint() { Invalidate(); }
+
     // Fires OnClick when the control is enabled.
     virtual void Click();
     TNotifyEvent OnClick;
