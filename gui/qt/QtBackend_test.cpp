@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <chrono>
+#include <csignal>
 #include <set>
 
 #include "gui/ComCtrls.h"
@@ -321,6 +322,66 @@ TEST_F(QtBackendTest, TitleBarCloseGoesThroughTheCloseQuery) {
     allow = true;
     window->close();
     EXPECT_TRUE(Application->Terminated());
+}
+
+TEST_F(QtBackendTest, TerminationSignalsCloseTheMainFormLikeItsCloseButton) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        int queries = 0;
+        Form->OnCloseQuery = [&](TObject*, bool& canClose) {
+            ++queries;
+            canClose = false;  // so the next signal finds the form still there
+        };
+        std::raise(sig);
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (queries == 0 && std::chrono::steady_clock::now() < giveUp) {
+            Application->HandleMessage();
+        }
+        EXPECT_EQ(queries, 1) << "signal " << sig;
+    }
+    Form->OnCloseQuery = nullptr;
+    std::raise(SIGTERM);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!Application->Terminated() && std::chrono::steady_clock::now() < giveUp) {
+        Application->HandleMessage();
+    }
+    EXPECT_TRUE(Application->Terminated());
+}
+
+TEST_F(QtBackendTest, SizeLimitsComeFromTheFormsWindowProcedure) {
+    TForm* sizeable = NewForm<TForm>(Application);
+    sizeable->SetBorderStyle(bsSizeable);
+    sizeable->SetClientSize(400, 300);
+    // A hook on the form's window answers WM_GETMINMAXINFO.
+    static win::WNDPROC previous = nullptr;
+    previous = reinterpret_cast<win::WNDPROC>(win::SetWindowLongPtr(
+        sizeable->Handle(), win::GWL_WNDPROC,
+        reinterpret_cast<win::LONG_PTR>(
+            +[](win::HWND h, win::UINT m, win::WPARAM w, win::LPARAM l) -> win::LRESULT {
+                const win::LRESULT result = win::CallWindowProc(previous, h, m, w, l);
+                if (m == win::WM_GETMINMAXINFO) {
+                    auto* info = reinterpret_cast<win::MINMAXINFO*>(l);
+                    info->ptMinTrackSize = win::POINT{300, 200};
+                    info->ptMaxTrackSize = win::POINT{800, 600};
+                }
+                return result;
+            })));
+    sizeable->Show();
+    Application->ProcessMessages();
+    QWidget* window = TQtBackend::WidgetOf(sizeable);
+    ASSERT_NE(window, nullptr);
+    const win::RECT frame = sizeable->NonClientExtent();
+    EXPECT_EQ(window->minimumWidth(), 300 - (frame.left + frame.right));
+    EXPECT_EQ(window->maximumHeight(), 600 - (frame.top + frame.bottom));
+    EXPECT_EQ(window->width(), 400);
+    win::SetWindowLongPtr(sizeable->Handle(), win::GWL_WNDPROC,
+                          reinterpret_cast<win::LONG_PTR>(previous));
+}
+
+TEST(QtText, Cp1251AndBothLineBreakOrders) {
+    EXPECT_EQ(ToQString("Время\n\rВозможно"_cp), QString::fromUtf8("Время\nВозможно"));
+    EXPECT_EQ(ToQString("a\r\nb\rc\nd"), QString("a\nb\nc\nd"));
+    EXPECT_EQ(ToQString("a\n\n\rb"), QString("a\n\nb"));
+    EXPECT_EQ(FromQString(QString::fromUtf8("Ёлка")), String("Ёлка"_cp));
 }
 
 TEST_F(QtBackendTest, UserMovingTheWindowUpdatesThePlacement) {
