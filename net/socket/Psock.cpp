@@ -176,7 +176,26 @@ class TPowersock::TimeoutFrame {
 
 // ---- life cycle -----------------------------------------------------------------------
 
+const TClassInfo* TPowersock::ClassProperties() {
+    static const TClassInfo* info = RegisterPublishedClass<TPowersock, TComponent>(
+        "TPowersock", [](TPublishedProperties<TPowersock>& p) {
+            p.String("Host", &TPowersock::Host, &TPowersock::SetHost);
+            p.Integer("Port", &TPowersock::Port, &TPowersock::SetPort);
+            p.Integer("TimeOut", &TPowersock::TimeOut, &TPowersock::SetTimeOut);
+            p.Integer("ReportLevel", &TPowersock::ReportLevel, &TPowersock::SetReportLevel)
+                .SetDefault(1);
+            p.Method("OnDisconnect", &TPowersock::OnDisconnect);
+            p.Method("OnConnect", &TPowersock::OnConnect);
+            p.Method("OnInvalidHost", &TPowersock::OnInvalidHost);
+            p.Method("OnHostResolved", &TPowersock::OnHostResolved);
+            p.Method("OnStatus", &TPowersock::OnStatus);
+            p.Method("OnConnectionFailed", &TPowersock::OnConnectionFailed);
+        });
+    return info;
+}
+
 TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner) {
+    ClassProperties();
     FNotifyWindow = AllocateSocketWindow(this);
     FProxy.clear();
     FHostEntryBuffer = std::make_unique<char[]>(HostEntryBufferSize);

@@ -24,6 +24,7 @@
 #include "runtime/Classes.h"
 #include "runtime/Exceptions.h"
 #include "runtime/StringList.h"
+#include "runtime/TypInfo.h"
 
 class ESockError : public Exception {
   public:
@@ -58,6 +59,9 @@ class TPowersock : public TComponent, public TAsyncMessageTarget {
     ~TPowersock() override;
 
     String ClassName() const override { return "TPowersock"; }
+    // The published properties: Host, Port, TimeOut, ReportLevel (declared
+    // default 1, though a new instance holds 0) and the six events.
+    static const TClassInfo* ClassProperties();
 
     // ---- published properties --------------------------------------------------
     const String& Host() const { return FHost; }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -363,6 +364,25 @@ TEST_F(Fixture, OwnedByAnotherComponent) {
     EXPECT_EQ(owner.ComponentCount(), 1);
     EXPECT_EQ(owner.Components(0), s);
     EXPECT_EQ(s->ComponentCount(), 1);  // its timer
+}
+
+TEST_F(Fixture, PublishedProperties) {
+    TPowersock s(nullptr);
+    std::vector<std::string> names;
+    for (const TPropInfo* p : GetPropList(&s))
+        names.push_back(p->Name());
+    for (const char* name : {"Host", "Port", "TimeOut", "ReportLevel", "OnDisconnect", "OnConnect",
+                             "OnInvalidHost", "OnHostResolved", "OnStatus", "OnConnectionFailed"})
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+    for (const char* name : {"Proxy", "ProxyPort", "OnPacketRecvd", "OnPacketSent"})
+        EXPECT_EQ(std::find(names.begin(), names.end(), name), names.end()) << name;
+    const TPropInfo* level = GetPropInfo(&s, "ReportLevel");
+    ASSERT_NE(level, nullptr);
+    EXPECT_TRUE(level->HasDefault());
+    EXPECT_EQ(level->Default(), 1);
+    EXPECT_EQ(s.ReportLevel(), 0);  // a new instance holds 0
+    SetPropValue(&s, GetPropInfo(&s, "Host"), Variant(String("example")));
+    EXPECT_EQ(s.Host(), "example");
 }
 
 // ---- peer close ----------------------------------------------------------------------------
