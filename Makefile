@@ -36,6 +36,16 @@ test-asan: deps
 demo: build
 	@tools/demo.sh build/default
 
+FUZZ_SECONDS ?= 120
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DKURS_FUZZ=ON -DKURS_BENCHMARKS=OFF \
+	    "-DKURS_ONLY=platform;platform/messages;platform/locale;platform/sockets;runtime;net/socket;net/http" >/dev/null
+	cmake --build build/fuzz --target kurs_http_fuzz -j $(JOBS)
+	mkdir -p build/fuzz/corpus
+	build/fuzz/net/http/kurs_http_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=100000 \
+	    -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus net/http/fuzz-corpus
+
 bench: build
 	@tools/bench.sh build/default
 
