@@ -16,6 +16,7 @@
 
 #include "platform/messages/Messages.h"
 #include "platform/sockets/TestPeer.h"
+#include "platform/sockets/Winsock.h"
 #include "runtime/Exceptions.h"
 
 using namespace std::chrono_literals;
@@ -733,6 +734,43 @@ TEST_F(Fixture, SendWhileCanceledSendsNothing) {
     EXPECT_FALSE(s.Canceled());
     s.Write("y");
     EXPECT_EQ(peer.Read(2000), "y");
+}
+
+// ---- accept -----------------------------------------------------------------------------------
+
+TEST_F(Fixture, AcceptEndsOnTheIncomingConnectionOrACancel) {
+    TPowersock s(nullptr);
+    win::SOCKADDR_IN a{};
+    a.sin_family = win::AF_INET;
+    a.sin_addr.s_addr = win::inet_addr("127.0.0.1");
+    ASSERT_EQ(win::bind(s.SocketHandle(), reinterpret_cast<win::SOCKADDR*>(&a), sizeof(a)), 0);
+    ASSERT_EQ(win::listen(s.SocketHandle(), win::SOMAXCONN), 0);
+    int len = sizeof(a);
+    ASSERT_EQ(win::getsockname(s.SocketHandle(), reinterpret_cast<win::SOCKADDR*>(&a), &len), 0);
+
+    Conn client = testpeer::ConnectTo(win::ntohs(a.sin_port));
+    ASSERT_TRUE(client.Valid());
+    const std::uint16_t accepted = s.Accept();
+    EXPECT_NE(accepted, s.SocketHandle());
+    EXPECT_TRUE(s.Connected());
+    EXPECT_EQ(s.RemoteAddress().sin_addr.s_addr, win::inet_addr("127.0.0.1"));
+    client.Send("hello");
+    char buf[16] = {};
+    ASSERT_TRUE(
+        PumpUntil([&] { return win::recv(accepted, buf, sizeof(buf), win::MSG_PEEK) == 5; }));
+    EXPECT_EQ(std::string(buf, 5), "hello");
+    win::closesocket(accepted);
+
+    // Nothing comes in: a cancel ends the wait and stays set.
+    s.SetLookupDone(false);
+    static TPowersock* gTarget;
+    gTarget = &s;
+    win::SetTimer(nullptr, 0, 100, [](win::HWND, win::UINT, win::UINT_PTR id, win::DWORD) {
+        win::KillTimer(nullptr, id);
+        gTarget->Cancel();
+    });
+    EXPECT_EQ(Raised<ESockError>([&] { s.Accept(); }), "Accepting Canceled");
+    EXPECT_TRUE(s.Canceled());
 }
 
 // ---- destruction inside a wait -------------------------------------------------------------
