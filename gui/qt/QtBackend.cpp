@@ -35,6 +35,7 @@
 #include "gui/Mask.h"
 #include "gui/StdCtrls.h"
 #include "runtime/DateTime.h"
+#include "runtime/ExceptionHook.h"
 
 QString ToQString(const String& text) {
     String normalised;
@@ -210,6 +211,12 @@ class TFormPeer : public TWidgetPeer {
                 break;
             case ccWindowState:
                 ApplyWindowState();
+                break;
+            case ccFocus:
+                if (TWinControl* active = FForm->ActiveControl()) {
+                    if (QWidget* widget = TQtBackend::WidgetOf(active))
+                        widget->setFocus();
+                }
                 break;
             case ccText:
                 FWidget->setWindowTitle(ToQString(FForm->Caption()));
@@ -588,7 +595,19 @@ class TFrameworkLineEdit : public QLineEdit {
 class TEditPeer : public TWidgetPeer {
   public:
     TEditPeer(TCustomEdit* edit, QWidget* parent)
-        : TWidgetPeer(edit, new TFrameworkLineEdit(edit, parent)), FEdit(edit) {}
+        : TWidgetPeer(edit, new TFrameworkLineEdit(edit, parent)), FEdit(edit) {
+        // Keys go through the framework; what reaches the widget some other
+        // way (a paste, an input method) is handed over as a text change,
+        // and a masked field shows what its mask makes of it.
+        QObject::connect(static_cast<QLineEdit*>(FWidget.data()), &QLineEdit::textEdited,
+                         [this](const QString& text) {
+                             if (FApplying)
+                                 return;
+                             SendTextChange(FEdit, FromQString(text));
+                             if (FWidget)
+                                 Changed(ccText);
+                         });
+    }
 
   protected:
     void ApplyText() override {
@@ -613,7 +632,14 @@ class TEditPeer : public TWidgetPeer {
 class TMemoPeer : public TWidgetPeer {
   public:
     TMemoPeer(TMemo* memo, QWidget* parent)
-        : TWidgetPeer(memo, new QPlainTextEdit(parent)), FMemo(memo) {}
+        : TWidgetPeer(memo, new QPlainTextEdit(parent)), FMemo(memo) {
+        auto* widget = static_cast<QPlainTextEdit*>(FWidget.data());
+        QObject::connect(widget, &QPlainTextEdit::textChanged, [this, widget] {
+            if (FApplying || FMemo->ReadOnly())
+                return;
+            SendTextChange(FMemo, FromQString(widget->toPlainText()));
+        });
+    }
 
   protected:
     void ApplyText() override {
@@ -876,6 +902,19 @@ TQtBackend::TQtBackend(int& argc, char** argv) : F(std::make_unique<TImpl>()) {
         sigaction(SIGINT, &action, nullptr);
         sigaction(SIGHUP, &action, nullptr);
     }
+    // The focused widget makes its control the form's active control.
+    QObject::connect(qApp, &QApplication::focusChanged, &F->Context, [](QWidget*, QWidget* now) {
+        for (const auto& [control, widget] : Widgets()) {
+            if (widget != now)
+                continue;
+            auto* win = dynamic_cast<TWinControl*>(const_cast<TControl*>(control));
+            TCustomForm* form = win ? win->GetParentForm() : nullptr;
+            if (form && form != win && form->ActiveControl() != win) {
+                CallGuarded([form, win] { form->SetActiveControl(win); });
+            }
+            return;
+        }
+    });
     F->Sync();
     SetGuiBackend(this);
 }

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDateEdit>
 #include <QDir>
 #include <QImage>
@@ -237,6 +238,24 @@ TEST_F(QtBackendTest, TypingIntoTheMaskedFieldYieldsTheFrameworksText) {
     key(Qt::Key_Backspace);
     EXPECT_EQ(Form->edtTimeOut->Text(), "2  ");
     EXPECT_EQ(line->text(), "2__");
+}
+
+TEST_F(QtBackendTest, PastedTextReachesTheFrameworkAndTheMaskDecides) {
+    SendMenuCommand(Form->N4);
+    Application->ProcessMessages();
+    auto paste = [](QWidget* widget, const QString& text) {
+        QApplication::clipboard()->setText(text);
+        auto* line = static_cast<QLineEdit*>(widget);
+        line->selectAll();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier, "v");
+        QApplication::sendEvent(widget, &press);
+    };
+    paste(TQtBackend::WidgetOf(Form->edtServer), QString::fromUtf8("cbr.example"));
+    EXPECT_EQ(Form->edtServer->Text(), "cbr.example");
+    QWidget* timeOut = TQtBackend::WidgetOf(Form->edtTimeOut);
+    paste(timeOut, "9x");
+    EXPECT_EQ(Form->edtTimeOut->Text(), "9  ");
+    EXPECT_EQ(static_cast<QLineEdit*>(timeOut)->text(), "9__");
 }
 
 TEST_F(QtBackendTest, TimerOfTheMessageLayerFiresWhileAModalBoxIsOpen) {
