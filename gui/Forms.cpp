@@ -42,6 +42,13 @@ int ShowCommand(TWindowState state) {
     }
 }
 
+// Gives a window a new style; a shown window stays shown.
+void ApplyStyle(win::HWND handle, win::DWORD style) {
+    const auto visible =
+        static_cast<win::DWORD>(win::GetWindowLongPtr(handle, win::GWL_STYLE)) & win::WS_VISIBLE;
+    win::SetWindowLongPtr(handle, win::GWL_STYLE, static_cast<win::LONG_PTR>(style | visible));
+}
+
 // Runs a handler; what it raises goes to the application's exception report.
 template <typename F>
 void Guarded(TObject* sender, F&& fn) {
@@ -106,7 +113,7 @@ void TCustomForm::SetBorderStyle(TFormBorderStyle value) {
     if (HandleAllocated()) {
         TCreateParams params;
         CreateParams(params);
-        win::SetWindowLongPtr(Handle(), win::GWL_STYLE, static_cast<win::LONG_PTR>(params.Style));
+        ApplyStyle(Handle(), params.Style);
     }
     Changed(ccBorder);
 }
@@ -118,7 +125,7 @@ void TCustomForm::SetBorderIcons(TBorderIcons value) {
     if (HandleAllocated()) {
         TCreateParams params;
         CreateParams(params);
-        win::SetWindowLongPtr(Handle(), win::GWL_STYLE, static_cast<win::LONG_PTR>(params.Style));
+        ApplyStyle(Handle(), params.Style);
     }
     Changed(ccBorder);
 }

@@ -475,6 +475,19 @@ TEST_F(FormsTest, WindowStateIsRecordedWhileHiddenAndAppliedWhenShown) {
     EXPECT_FALSE(win::IsZoomed(form->Handle()));
 }
 
+TEST_F(FormsTest, ChangingTheBorderKeepsAShownWindowShown) {
+    TDemoForm* form = nullptr;
+    Application->CreateForm(form);
+    form->Show();
+    form->SetBorderIcons(TBorderIcons{biSystemMenu});
+    form->SetBorderStyle(bsSizeable);
+    EXPECT_TRUE(win::IsWindowVisible(form->Handle()));
+    EXPECT_NE(win::GetWindowLongPtr(form->Handle(), win::GWL_STYLE) & win::WS_THICKFRAME, 0);
+    form->Hide();
+    form->SetBorderStyle(bsSingle);
+    EXPECT_FALSE(win::IsWindowVisible(form->Handle()));
+}
+
 TEST_F(FormsTest, PublishedPropertiesAreFoundByName) {
     TDemoForm* form = nullptr;
     Application->CreateForm(form);
