@@ -1,0 +1,15 @@
+// kurs: the rates window.  SIGTERM, SIGINT and SIGHUP close the window the
+// way its close button does (the backend turns them into a close request),
+// so the settings are saved before the program ends.
+
+#include "app/untMain.h"
+#include "gui/qt/QtBackend.h"
+
+int main(int argc, char** argv) {
+    TQtBackend backend(argc, argv);
+    Application->Initialize();
+    Application->SetTitle("Курсы валют"_cp);
+    Application->CreateForm(Form1);
+    Application->Run();
+    return 0;
+}
