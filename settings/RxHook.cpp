@@ -179,7 +179,9 @@ void TControlHook::UnregisterHook(TRxWindowHook* Hook) {
 }
 
 void TControlHook::InstallWindowProc() {
-    if (!FControl || FDestroying || ControlGone())
+    // Without hooks there is nobody to hook for, and the control may be gone
+    // already (no hook is left to hear of it).
+    if (!FControl || FHooks.empty() || FDestroying || ControlGone())
         return;
     const HWND wnd = FControl->Handle();
     if (FWindow && FWindow != wnd)

@@ -115,6 +115,17 @@ TEST_F(WindowHook, ARecreatedWindowIsHookedAgainOnALaterTurn) {
     EXPECT_EQ(journal, (std::vector<std::string>{"a before", "control", "a after 42"}));
 }
 
+TEST_F(WindowHook, APendingRestoreForAControlFreedMeanwhileDoesNothing) {
+    TRxWindowHook* hook = NewHook("a");
+    hook->SetWinControl(control);
+    control->DestroyHandle();  // CM_HOOKRESTORE waits
+    hook->SetWinControl(nullptr);
+    delete control;
+    control = nullptr;
+    ProcessMessages();
+    EXPECT_EQ(GlobalHookList()->Count(), 0);
+}
+
 TEST_F(WindowHook, DetachingTheOnlyHookGivesTheProcedureBack) {
     const WNDPROC original = CurrentProc();
     TRxWindowHook* hook = NewHook("a");
