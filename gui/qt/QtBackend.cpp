@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -1045,4 +1046,12 @@ void TQtBackend::WaitForEvents() {
 QWidget* TQtBackend::WidgetOf(const TControl* control) {
     auto it = Widgets().find(control);
     return it == Widgets().end() ? nullptr : it->second;
+}
+
+bool SaveControlImage(const TControl* control, const std::string& fileName) {
+    QWidget* widget = TQtBackend::WidgetOf(control);
+    if (!widget)
+        return false;
+    QCoreApplication::processEvents();
+    return widget->grab().save(QString::fromStdString(fileName), "PNG");
 }

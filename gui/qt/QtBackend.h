@@ -46,3 +46,8 @@ class TQtBackend : public TGuiBackend {
 class QString;
 QString ToQString(const String& text);
 String FromQString(const QString& text);
+
+// Writes a PNG picture of what the control's widget shows now (a form: its
+// client area with the menu bar) to fileName; false when the control has no
+// widget or the file cannot be written.  For screenshots and visual checks.
+bool SaveControlImage(const TControl* control, const std::string& fileName);
