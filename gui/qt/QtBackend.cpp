@@ -140,9 +140,9 @@ class TWidgetPeer : public TControlPeer {
         QFont f = QApplication::font();
         // The classic dialog font stands for the desktop's sans serif.
         if (AnsiSameText(font->Name(), "MS Sans Serif")) {
-            // The classic face is narrow: the same size, a little condensed,
+            // The classic face is narrow: the same size, condensed,
             // keeps captions inside their designed widths.
-            f.setStretch(QFont::SemiCondensed);
+            f.setStretch(QFont::Condensed);
         } else {
             f.setFamily(ToQString(font->Name()));
         }
