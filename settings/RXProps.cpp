@@ -12,7 +12,8 @@ namespace {
 
 // Nested objects deeper than this are not stored (a cycle of references).
 constexpr int kMaxDepth = 16;
-// A stored count above this is taken as damage, not as a list to rebuild.
+// A stored count above this is taken as damage, not as a list to rebuild:
+// the list is left as it is.
 constexpr int kMaxStoredItems = 100000;
 
 int FloatDigits(TFloatType type) {
@@ -211,7 +212,16 @@ std::unique_ptr<TPropsStorage> TPropsStorage::NestedStorage(TObject* AObject, co
     nested->OnWriteString = OnWriteString;
     nested->OnEraseSection = OnEraseSection;
     nested->FDepth = FDepth + 1;
+    nested->FParent = this;
     return nested;
+}
+
+bool TPropsStorage::IsOnTheWay(const TObject* AObject) const {
+    for (const TPropsStorage* s = this; s; s = s->FParent) {
+        if (s->Target == AObject)
+            return true;
+    }
+    return false;
 }
 
 void TPropsStorage::SaveListedProperties(TComponent* AOwner, TStrings* List) {
@@ -431,6 +441,8 @@ String TPropsStorage::StoreClassProperty(const TPropInfo* PropInfo) {
     } else if (auto* component = dynamic_cast<TComponent*>(object)) {
         return StoreComponentProperty(component);
     }
+    if (IsOnTheWay(object))
+        return String();
     NestedStorage(object, Prefix + PropInfo->Name(), Section)->StoreObjectProperties();
     return String();
 }
@@ -448,7 +460,8 @@ void TPropsStorage::LoadClassProperty(const String& Text, const TPropInfo* PropI
         return;
     }
     // The list may have been replaced by its setter.
-    if (TObject* now = PropInfo->GetObject(Target))
+    TObject* now = PropInfo->GetObject(Target);
+    if (now && !IsOnTheWay(now))
         NestedStorage(now, Prefix + PropInfo->Name(), Section)->LoadObjectProperties();
 }
 
@@ -464,9 +477,8 @@ void TPropsStorage::StoreStringsProperty(const TPropInfo* PropInfo, TStrings* St
 
 void TPropsStorage::LoadStringsProperty(const TPropInfo* PropInfo, TStrings* Strings) {
     const String sub = Format("%s.%s", Section, GetItemName(PropInfo->Name()));
-    const int count =
-        std::min(StrToIntDef(Trim(ReadString(sub, "Count", "0")), 0), kMaxStoredItems);
-    if (count <= 0)
+    const int count = StrToIntDef(Trim(ReadString(sub, "Count", "0")), 0);
+    if (count <= 0 || count > kMaxStoredItems)
         return;
     TStringList list;
     for (int i = 0; i < count; ++i)

@@ -93,8 +93,13 @@ class TPropsStorage : public TObject {
     std::unique_ptr<TPropsStorage> NestedStorage(TObject* AObject, const String& APrefix,
                                                  const String& ASection);
 
-    // How deep this storage sits below the one that started; objects that
-    // refer back to their parents stop here instead of recursing forever.
+    // Whether AObject is being stored by this storage or one it is nested in:
+    // an object that refers back up the chain is not stored again.
+    bool IsOnTheWay(const TObject* AObject) const;
+
+    // The storage this one is nested in, and how deep; a chain of distinct
+    // objects is still cut off at a fixed depth.
+    TPropsStorage* FParent = nullptr;
     int FDepth = 0;
 };
 
