@@ -1,0 +1,245 @@
+#include "app/ReportCommand.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/tests/LowPort.h"
+#include "app/tests/Processes.h"
+#include "net/http/tests/ProxyProcess.h"
+#include "settings/TestHome.h"
+
+namespace {
+
+using app_testing::Environment;
+using app_testing::ProgramResult;
+using app_testing::RatesServerProcess;
+using app_testing::RunProgram;
+
+// ---- options -----------------------------------------------------------------------------
+
+TEST(ReportOptions, DatesInTheThreeWrittenForms) {
+    const struct {
+        const char* text;
+        int year, month, day;  // 0: refused
+    } cases[] = {
+        {"07.12.2000", 2000, 12, 7},
+        {"07/12/2000", 2000, 12, 7},
+        {"2000-12-07", 2000, 12, 7},
+        {"29.02.2000", 2000, 2, 29},
+        {"29.02.2001", 0, 0, 0},
+        {"7.12.2000", 0, 0, 0},
+        {"07.12/2000", 0, 0, 0},
+        {"2000/12/07", 0, 0, 0},
+        {"07.13.2000", 0, 0, 0},
+        {"00.12.2000", 0, 0, 0},
+        {"", 0, 0, 0},
+        {"07.12.2000x", 0, 0, 0},
+        {"0000-01-01", 0, 0, 0},
+        {"aa.bb.cccc", 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto date = ParseReportDate(c.text);
+        if (c.year == 0) {
+            EXPECT_FALSE(date);
+        } else {
+            ASSERT_TRUE(date);
+            EXPECT_EQ(*date, EncodeDate(c.year, c.month, c.day));
+        }
+    }
+}
+
+TEST(ReportOptions, ValuesAndFlags) {
+    TReportOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseReportOptions({"--date", "2000-12-07", "--server=127.0.0.1:8080", "--timeout",
+                                    "5", "--proxy", "proxy.lan:3128", "--quiet"},
+                                   o, error))
+        << error;
+    EXPECT_EQ(*o.Date, EncodeDate(2000, 12, 7));
+    EXPECT_EQ(*o.Server, "127.0.0.1:8080");
+    EXPECT_EQ(*o.TimeOut, "5");
+    EXPECT_EQ(*o.ProxyHost, "proxy.lan");
+    EXPECT_EQ(*o.ProxyPort, "3128");
+    EXPECT_TRUE(o.Quiet);
+    EXPECT_FALSE(o.NoProxy);
+
+    TReportOptions none;
+    ASSERT_TRUE(ParseReportOptions({}, none, error));
+    EXPECT_FALSE(none.Date || none.Server || none.TimeOut || none.ProxyHost);
+}
+
+TEST(ReportOptions, UsageErrorsSayWhy) {
+    const struct {
+        std::vector<std::string> args;
+        const char* reason;
+    } cases[] = {
+        {{"--date"}, "--date needs a value"},
+        {{"--date", "31.02.2000"}, "'31.02.2000' is not a date"},
+        {{"--timeout", "1000"}, "--timeout wants 0 to 999 seconds"},
+        {{"--timeout", "-1"}, "--timeout wants 0 to 999 seconds"},
+        {{"--timeout", ""}, "--timeout wants 0 to 999 seconds"},
+        {{"--proxy", "host"}, "--proxy wants HOST:PORT"},
+        {{"--proxy", ":80"}, "--proxy wants HOST:PORT"},
+        {{"--proxy", "host:12345"}, "--proxy wants HOST:PORT"},
+        {{"--proxy", "host:"}, "--proxy wants HOST:PORT"},
+        {{"--proxy", "h:1", "--no-proxy"}, "exclude each other"},
+        {{"--quiet=yes"}, "--quiet takes no value"},
+        {{"--colour"}, "unknown argument '--colour'"},
+        {{"07.12.2000"}, "unknown argument '07.12.2000'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        TReportOptions o;
+        std::string error;
+        EXPECT_FALSE(ParseReportOptions(c.args, o, error));
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
+}
+
+TEST(ReportOptions, MessageLineBreaksBecomeOneNewline) {
+    EXPECT_EQ(TerminalText("a\n\rb"), "a\nb");
+    EXPECT_EQ(TerminalText("a\r\nb\rc\nd"), "a\nb\nc\nd");
+    EXPECT_EQ(TerminalText("a\n\n\rb"), "a\n\nb");
+    EXPECT_EQ(TerminalText("Ошибка"_cp), "Ошибка");
+}
+
+// ---- the command against the bundled rates server ---------------------------------------
+
+const std::string kExpectedReport = "C 07.12.2000  ЦБ установил следующие курсы :\n \n" +
+                                    std::string(38, ' ') + "1 Доллар США = 27,8500\n \n" +
+                                    std::string(50, ' ') + "1 ЕВРО = 25,1900\n \n" +
+                                    std::string(30, ' ') + "1 Немецкая марка = 12,8800\n \n" +
+                                    std::string(22, ' ') + "10 Финляндских марок = 42,3600\n \n";
+
+const std::string kFailedBox =
+    "Произошла ошибка при получении курса валют...\nВозможно нет подключения к Интернет.\n";
+
+class ReportCommand : public TestHome {
+  protected:
+    ProgramResult Run(const std::vector<std::string>& args) {
+        return RunProgram(KURS_REPORT_BINARY, args,
+                          Environment{{"XDG_CONFIG_HOME", Home.string()}, {"LC_ALL", "C"}});
+    }
+    std::filesystem::path RegistryFile() const {
+        return Home / "kurs" / "registry" / "HKEY_CURRENT_USER.reg";
+    }
+    void StoreSettings(const std::string& values) {
+        std::filesystem::create_directories(RegistryFile().parent_path());
+        std::ofstream(RegistryFile(), std::ios::binary)
+            << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\kurs\\TForm1]\n"
+            << values << "\n";
+    }
+};
+
+TEST_F(ReportCommand, PrintsTheReportAndTheStatusTextsAndWritesNoSettings) {
+    RatesServerProcess server(KURS_RATES_SERVER_BINARY);
+    ASSERT_TRUE(server.Running()) << server.Output();
+    const ProgramResult r = Run({"--server", server.Address(), "--date", "07.12.2000"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Out, kExpectedReport);
+    EXPECT_EQ(r.Err.rfind("Соединение с сервером ЦБ...\nСоединение с сервером ЦБ установлено...\n"
+                          "Получение данных: ",
+                          0),
+              0u)
+        << r.Err;
+    EXPECT_NE(r.Err.find("\nВсе сделано.\nВсе сделано...\n"), std::string::npos) << r.Err;
+    EXPECT_FALSE(std::filesystem::exists(Home / "kurs")) << "the store stays untouched";
+
+    const ProgramResult quiet = Run({"--server", server.Address(), "--date=2000-12-07", "--quiet"});
+    EXPECT_EQ(quiet.ExitCode, 0);
+    EXPECT_EQ(quiet.Out, kExpectedReport);
+    EXPECT_EQ(quiet.Err, "");
+}
+
+TEST_F(ReportCommand, DateBeforeTheFirstRatesGivesTheNotice) {
+    RatesServerProcess server(KURS_RATES_SERVER_BINARY);
+    ASSERT_TRUE(server.Running()) << server.Output();
+    // The C locale's date separator is "/".
+    const ProgramResult r = Run({"--server", server.Address(), "--date", "01.01.1999", "--quiet"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Out, "На дату 01/01/1999 - Курсы валют не установлены.\n \n");
+}
+
+TEST_F(ReportCommand, ThroughTinyproxy) {
+    app_testing::LowPortTinyproxy proxy;
+    if (!proxy.Running())
+        GTEST_SKIP() << proxy.Problem();
+    RatesServerProcess server(KURS_RATES_SERVER_BINARY);
+    ASSERT_TRUE(server.Running()) << server.Output();
+    const ProgramResult r = Run({"--server", server.Address(), "--date", "07.12.2000", "--proxy",
+                                 "127.0.0.1:" + std::to_string(proxy.Port())});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err << proxy.Log();
+    EXPECT_EQ(r.Out, kExpectedReport);
+}
+
+TEST_F(ReportCommand, UsesTheWindowsStoredSettingsWithoutWritingThem) {
+    RatesServerProcess server(KURS_RATES_SERVER_BINARY);
+    ASSERT_TRUE(server.Running()) << server.Output();
+    // A proxy that is stored but switched off by --no-proxy.
+    StoreSettings(
+        "\"cbxProxy_Checked\"=\"True\"\n\"edtProxy_Text\"=\"127.0.0.1\"\n"
+        "\"edtPort_Text\"=\"1\"\n\"edtServer_Text\"=\"" +
+        server.Address() + "\"\n\"edtTimeOut_Text\"=\"5\"\n");
+    const std::string before = FileText(RegistryFile());
+    struct stat was {};
+    ASSERT_EQ(::stat(RegistryFile().c_str(), &was), 0);
+
+    ProgramResult r = Run({"--date", "07.12.2000", "--no-proxy", "--quiet"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Out, kExpectedReport);
+
+    // With the stored proxy (nothing listens on port 1) the request fails.
+    r = Run({"--date", "07.12.2000", "--quiet"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, kFailedBox);
+
+    struct stat is {};
+    ASSERT_EQ(::stat(RegistryFile().c_str(), &is), 0);
+    EXPECT_EQ(FileText(RegistryFile()), before);
+    EXPECT_EQ(is.st_mtim.tv_sec, was.st_mtim.tv_sec);
+    EXPECT_EQ(is.st_mtim.tv_nsec, was.st_mtim.tv_nsec);
+    // Readers take the store's lock, so its file may be there; nothing else is.
+    for (const auto& entry : std::filesystem::directory_iterator(RegistryFile().parent_path())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "HKEY_CURRENT_USER.reg" || name == "HKEY_CURRENT_USER.reg.lock")
+            << name;
+    }
+}
+
+TEST_F(ReportCommand, FailuresPrintTheMessageBoxesAndExitWithOne) {
+    const int port = testing_support::FreeLoopbackPort();
+    ProgramResult r = Run({"--server", "127.0.0.1:" + std::to_string(port), "--quiet"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, kFailedBox);
+
+    r = Run({"--server", "nosuch!host"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err,
+              "Соединение с сервером ЦБ...\nСервер с адресом [nosuch!host] не существует.\n" +
+                  kFailedBox);
+}
+
+TEST_F(ReportCommand, UsageErrorHelpAndVersion) {
+    ProgramResult r = Run({"--timeout", "abc"});
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err.substr(0, r.Err.find('\n')),
+              "kurs-report: --timeout wants 0 to 999 seconds, not 'abc'");
+    EXPECT_NE(r.Err.find(ReportUsage), std::string::npos);
+
+    r = Run({"--help"});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(r.Out, ReportUsage);
+
+    r = Run({"--version"});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(r.Out.rfind("kurs-report ", 0), 0u);
+    EXPECT_FALSE(std::filesystem::exists(Home / "kurs"));
+}
+
+}  // namespace
