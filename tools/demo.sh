@@ -1,28 +1,52 @@
 #!/usr/bin/env bash
 # Starts the bundled rates server on a free loopback port, asks it for the
 # rates of 07.12.2000 through kurs-report, prints the report, stops the server.
+# Needs only bash and the built programs.
 set -euo pipefail
 build=${1:-build/default}
 server=$build/tools/rates-server/kurs-rates-server
 report=$build/app/kurs-report
-if [[ ! -x $server || ! -x $report ]]; then
-    echo "kurs demo: the rates server and kurs-report are not built yet."
-    echo "kurs demo: once they are, this runs: kurs-report --server 127.0.0.1:PORT --date 07.12.2000"
-    exit 0
-fi
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-"$server" --listen 127.0.0.1:"$port" &
-pid=$!
-trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-    (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null && break
-    sleep 0.1
+window=$build/app/kurs
+for program in "$server" "$report"; do
+    if [[ ! -x $program ]]; then
+        echo "kurs demo: $program is not built; run 'make build' first." >&2
+        exit 1
+    fi
 done
-echo "kurs demo: rates of 07.12.2000 from the bundled rates server on 127.0.0.1:$port"
-echo
-XDG_CONFIG_HOME=$(mktemp -d) "$report" --server 127.0.0.1:"$port" --date 07.12.2000
-if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
-    echo
-    echo "To open the window against this server: start $build/tools/rates-server/kurs-rates-server --listen 127.0.0.1:$port,"
-    echo "then run $build/app/kurs, choose Настройки and type 127.0.0.1:$port as the server."
+
+# The server picks a free port itself and says which on its first line.
+coproc RATES { exec "$server" --listen 127.0.0.1:0; }
+server_pid=$RATES_PID
+settings=$(mktemp -d)
+cleanup() {
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+    rm -rf "$settings"
+}
+trap cleanup EXIT
+
+line=
+if ! read -r -t 10 line <&"${RATES[0]}" || [[ $line != *"listening on 127.0.0.1:"* ]]; then
+    echo "kurs demo: the rates server did not start: ${line:-no answer}" >&2
+    exit 1
 fi
+port=${line##*:}
+
+echo "kurs demo: rates of 07.12.2000 from the bundled rates server on 127.0.0.1:$port"
+echo "kurs demo: $report --server 127.0.0.1:$port --date 07.12.2000"
+echo
+# A settings folder of its own, so settings stored by the window do not change the demo.
+status=0
+XDG_CONFIG_HOME=$settings "$report" --server 127.0.0.1:"$port" --date 07.12.2000 || status=$?
+echo
+echo "kurs demo: the rates are illustrative sample figures, not official ones."
+
+if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} && -x $window ]]; then
+    echo
+    echo "To use the window against the bundled rates server:"
+    echo "  $server --listen 127.0.0.1:8080 &"
+    echo "  $window"
+    echo "then choose Файл > Настройки..., type 127.0.0.1:8080 as the server address"
+    echo "(\"Адрес сервера ( IP или URL):\") and press \"Получить курсы валют\"."
+fi
+exit "$status"
