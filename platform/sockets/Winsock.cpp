@@ -128,6 +128,7 @@ struct Socket {
     int BrokenError = 0;             // a reset or other fatal error (WSA number), sticky
     int ImmediateConnectError = -1;  // connect settled at once: its outcome, for FD_CONNECT
     bool SendShut = false;
+    short WatchedEvents = 0;  // what the message layer polls for now
 };
 
 int gStartups = 0;
@@ -259,8 +260,14 @@ short WantedEvents(const Socket& sock) {
     return events;
 }
 
+// Tells the message layer only of changes: a receive loop re-arms FD_READ on
+// every recv, and a GUI backend rebuilds its notifiers on each change.
 void UpdateWatch(Socket& sock) {
-    SetDescriptorEvents(sock.Fd, WantedEvents(sock));
+    const short events = WantedEvents(sock);
+    if (events == sock.WatchedEvents)
+        return;
+    sock.WatchedEvents = events;
+    SetDescriptorEvents(sock.Fd, events);
 }
 
 int PendingSocketError(int fd) {
@@ -287,7 +294,8 @@ void ConnectSettled(SOCKET s, Socket& sock, int posixError) {
 void OnReady(SOCKET s, short revents);
 
 void Watch(SOCKET s, Socket& sock) {
-    WatchDescriptor(sock.Fd, WantedEvents(sock), [s](int, short revents) { OnReady(s, revents); });
+    sock.WatchedEvents = WantedEvents(sock);
+    WatchDescriptor(sock.Fd, sock.WatchedEvents, [s](int, short revents) { OnReady(s, revents); });
 }
 
 void OnReady(SOCKET s, short revents) {
