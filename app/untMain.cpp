@@ -255,11 +255,12 @@ String TForm1::DateText() const {
 }
 
 String TForm1::RequestURL() const {
+    const String date = FRequestDate.empty() ? DateText() : FRequestDate;
     String server = Trim(edtServer->Text());
     // A proxy needs the whole URL with its scheme; a bare address has none.
     if (cbxProxy->Checked() && Pos("://", server) == 0)
         server = "http://" + server;
-    return server + RatesPagePath + DateText();
+    return server + RatesPagePath + date;
 }
 
 void TForm1::SetStatus(const String& Text) {
@@ -279,6 +280,7 @@ void TForm1::Button1Click(TObject*) {
         TForm1* Form;
         ~Restore() {
             Form->FBusy = false;
+            Form->FRequestDate.clear();
             Screen->SetCursor(crDefault);
             Form->Button1->SetEnabled(true);
             Form->SetStatus("");
@@ -315,6 +317,9 @@ void TForm1::Button1Click(TObject*) {
         NMHTTP1->SetOutputFileMode(false);
         NMHTTP1->SetReportLevel(2);
 
+        // The report names the date the URL asked for, even if the picker
+        // changes while the answer is on its way.
+        FRequestDate = DateText();
         NMHTTP1->Get(RequestURL());
         if (FClosedWhileBusy)
             return;
@@ -332,7 +337,8 @@ void TForm1::Button1Click(TObject*) {
 
 void TForm1::Check() {
     if (PageLines)
-        AppendRatesReport(*PageLines, DateText(), *Memo2->Lines());
+        AppendRatesReport(*PageLines, FRequestDate.empty() ? DateText() : FRequestDate,
+                          *Memo2->Lines());
 }
 
 void TForm1::NMHTTP1Connect(TObject*) {

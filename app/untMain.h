@@ -101,6 +101,8 @@ class TForm1 : public TForm {
 
     TStringList* PageLines = nullptr;
     bool FBusy = false;
+    // The date text of the running request.
+    String FRequestDate;
     // The window closed while a request was running: the request was ended
     // and the page lines go when it has unwound.
     bool FClosedWhileBusy = false;

@@ -414,6 +414,21 @@ TEST_F(Form1Test, ErrorStatusReportsFailureAndTheReportsErrorLine) {
     ExpectIdle();
 }
 
+TEST_F(Form1Test, ReportNamesTheRequestedDateWhenThePickerChangesMeanwhile) {
+    ScriptedServer server;
+    server.Push("HTTP/1.0 200 OK\r\n\r\nno rates here");
+    TypeServer("127.0.0.1:" + std::to_string(server.Port()));
+    OnStatus = [&](const String& text) {
+        if (text == "Соединение с сервером ЦБ установлено..."_cp)
+            Form->dteKurs->SetDate(EncodeDate(2001, 1, 2));
+    };
+    Press();
+    EXPECT_EQ(
+        Report(),
+        (std::vector<String>{"На дату [07.12.2000] получить курсы валют не удалось - Ошибка!"_cp}));
+    EXPECT_EQ(Form->DateText(), "02.01.2001");
+}
+
 TEST_F(Form1Test, CurrencyInTheFirstLinesAbortsTheReportKeepingWhatWasWritten) {
     ScriptedServer server;
     server.Push(kHead + "установил с 07.12.2000 x\r\n<td>Доллар США</td>\r\n<td>1</td>\r\n"_cp);
