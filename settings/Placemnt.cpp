@@ -1,5 +1,8 @@
 #include "settings/Placemnt.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "gui/Published.h"
 #include "platform/registry/Registry.h"
 #include "runtime/TypInfo.h"
@@ -50,6 +53,22 @@ String PosWord(const String& text, int n) {
 
 int PosNumber(const String& text, int n, int def) {
     return StrToIntDef(PosWord(text, n), def);
+}
+
+// A coordinate plus a size, kept within the coordinate range.
+LONG ClampedSum(LONG a, int b) {
+    const long long sum = static_cast<long long>(a) + b;
+    return static_cast<LONG>(std::clamp<long long>(sum, std::numeric_limits<LONG>::min(),
+                                                   std::numeric_limits<LONG>::max()));
+}
+
+// Whether the rectangle's width and height are coordinates too: a damaged
+// store must not hand the window a size that overflows.
+bool SizeFits(const RECT& r) {
+    const long long width = static_cast<long long>(r.right) - r.left;
+    const long long height = static_cast<long long>(r.bottom) - r.top;
+    constexpr long long top = std::numeric_limits<LONG>::max();
+    return width <= top && height <= top && height >= -top;
 }
 
 // Reports what a form event's work raised and goes on, as the form
@@ -536,10 +555,10 @@ void TFormPlacement::ReadWindowPlacement(TCustomForm* Form, TObject* Store, cons
         if (found) {
             RECT& r = placement.rcNormalPosition;
             if (Form->BorderStyle() != bsSizeable && Form->BorderStyle() != bsSizeToolWin) {
-                r.right = r.left + Form->Width();
-                r.bottom = r.top + Form->Height();
+                r.right = ClampedSum(r.left, Form->Width());
+                r.bottom = ClampedSum(r.top, Form->Height());
             }
-            if (r.right > r.left) {
+            if (r.right > r.left && SizeFits(r)) {
                 if ((Form->Position() == poScreenCenter || Form->Position() == poDesktopCenter) &&
                     !Form->ComponentState().Contains(csDesigning)) {
                     Form->SetPosition(poDesigned);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,38 @@ TEST_F(FormPlacement, StoredPositionsThatAreDamagedOrForeignFallBack) {
         FreeForm(form);
     }
     EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(FormPlacement, CoordinatesAtTheEndsOfTheRangeNeverOverflow) {
+    // A fixed border takes the place only: its own size always fits.  A
+    // stored size that does not fit in a coordinate is not applied.
+    const struct {
+        const char* norm;
+        bool fixedMoves;
+        int fixedLeft;
+    } cases[] = {
+        {"2147483647,0,2147483647,100", false, 0},  // no room for the width: right == left
+        {"-2147483648,0,2147483647,100", true, std::numeric_limits<int>::min()},
+        {"0,-2147483648,10,2147483647", true, 0},
+    };
+    for (const auto& c : cases) {
+        {
+            TRegIniFile store(kKey);  // no suffixed values from the last round
+            store.EraseSection("TForm1");
+            store.EraseSection("TSizeForm");
+        }
+        Store("TForm1", "NormPos", c.norm);
+        auto* fixed = NewForm<TForm1>(Application);
+        fixed->Show();
+        EXPECT_EQ(fixed->Left(), c.fixedMoves ? c.fixedLeft : (1024 - fixed->Width()) / 2)
+            << c.norm;
+        FreeForm(fixed);
+        Store("TSizeForm", "NormPos", c.norm);
+        auto* sizeable = NewForm<TSizeForm>(Application);
+        sizeable->Show();
+        EXPECT_EQ(sizeable->Left(), 312) << c.norm;
+        FreeForm(sizeable);
+    }
 }
 
 TEST_F(FormPlacement, APositionIsFoundAgainAtTheResolutionItWasSavedAt) {
