@@ -154,6 +154,7 @@ class ShownWindow : public TestHome {
     void TearDown() override {
         Application->DoneApplication();
         Application->ProcessMessages();
+        ResetFormatSettings();
         TestHome::TearDown();
     }
     void Open() {
@@ -199,9 +200,12 @@ TEST_F(ShownWindow, RestoresTheStoredPlaceAndSettingsWhenShown) {
 TEST_F(ShownWindow, ScreenshotsOfTheReportAndOfTheSettingsPanel) {
     app_testing::RatesServerProcess server(KURS_RATES_SERVER_BINARY);
     ASSERT_TRUE(server.Running()) << server.Output();
+    SetDateSeparator('.');  // as the Russian regional settings have it
     Open();
     SendTextChange(Form->edtServer, server.Address());
     Form->dteKurs->SetDate(EncodeDate(2000, 12, 7));
+    // A click on the button moves the focus there first.
+    Form->Button1->SetFocus();
     SendClick(Form->Button1);
     Application->ProcessMessages();
     ASSERT_TRUE(RecordedMessageBoxes().empty());
