@@ -238,6 +238,12 @@ TEST_F(Form1Test, CaptionsMenuAndClientSettings) {
     EXPECT_EQ(http->Proxy(), "");
     EXPECT_EQ(http->ProxyPort(), 0);
 
+    EXPECT_EQ(Form->Font()->Name(), "MS Sans Serif");
+    EXPECT_EQ(Form->Font()->Size(), 8);
+    EXPECT_EQ(Form->Font()->Height(), -11);
+    EXPECT_EQ(Form->Font()->Color(), clWindowText);
+    EXPECT_EQ(Form->Color(), clBtnFace);
+    EXPECT_EQ(Form->PixelsPerInch(), 96);
     EXPECT_TRUE(Form->Memo2->ReadOnly());
     EXPECT_EQ(Form->Memo2->Font()->Color(), clNavy);
     EXPECT_EQ(Form->Button1->Font()->Color(), clNavy);
@@ -447,6 +453,14 @@ TEST_F(Form1Test, UnknownHostGivesTwoBoxes) {
     EXPECT_EQ(Boxes(), (std::vector<String>{"Сервер с адресом [nosuch!host] не существует."_cp,
                                             kFailedBox}));
     ExpectIdle();
+    // Through a proxy the name that was looked up is the proxy's.
+    ClearRecordedMessageBoxes();
+    SendClick(Form->cbxProxy);
+    SendTextChange(Form->edtProxy, "nosuch!proxy");
+    SendTextChange(Form->edtPort, "3128");
+    Press();
+    EXPECT_EQ(Boxes(), (std::vector<String>{"Сервер с адресом [nosuch!proxy] не существует."_cp,
+                                            kFailedBox}));
 }
 
 TEST_F(Form1Test, EmptyProxyPortFailsBeforeAnyNetworkActivity) {
