@@ -512,6 +512,35 @@ TEST(BadAnswer, ABodyPastTheMemoryLimitEndsTheOperation) {
     EXPECT_EQ(std::count(c.events.begin(), c.events.end(), "success 0"), 0);
 }
 
+TEST(Abort, FromAnEventHandlerEndsTheTransferWithTheCancelError) {
+    ScriptedServer server;
+    ScriptedAnswer a;
+    a.talk = [](int fd, const std::atomic<bool>& stop) {
+        testing_support::SendAll(fd, "HTTP/1.0 200 OK\r\n\r\nfirst block");
+        for (int i = 0; i < 300 && !stop; ++i)
+            usleep(10 * 1000);
+    };
+    server.Push(a);
+    Client c;
+    c.http.SetTimeOut(10000);
+    c.http.OnPacketRecvd = [&](TObject*) { c.http.Abort(); };
+    try {
+        c.http.Get(Url(server));
+        FAIL();
+    } catch (const EAbortError& e) {
+        EXPECT_EQ(e.Message(), "Socket capture aborted");
+    }
+    EXPECT_FALSE(c.http.TimedOut());
+    EXPECT_EQ(c.http.Body(), "first block");
+    EXPECT_FALSE(c.http.Connected());
+    // The override reports no "Abort" text of its own.
+    c.http.SetReportLevel(8);
+    c.events.clear();
+    c.http.Abort();
+    EXPECT_EQ(c.events, (std::vector<std::string>{"status Canceling"}));
+    EXPECT_TRUE(c.http.LookupDone());
+}
+
 // --- Connections that stay open ------------------------------------------------------
 
 TEST(KeepAlive, AKnownLengthEndsTheBodyWhenTheConnectionStaysOpen) {
