@@ -23,10 +23,15 @@ const String kTimedOutMessage =
 const String kFailedMessage =
     "Произошла ошибка при получении курса валют...\n\rВозможно нет подключения к Интернет."_cp;
 
-template <typename T>
-T* Place(T* control, TWinControl* parent, int left, int top, int width, int height) {
+void PlaceControl(TControl* control, TWinControl* parent, int left, int top, int width,
+                  int height) {
     control->SetParent(parent);
     control->SetBounds(left, top, width, height);
+}
+
+template <typename T>
+T* Place(T* control, TWinControl* parent, int left, int top, int width, int height) {
+    PlaceControl(control, parent, left, top, width, height);
     return control;
 }
 
