@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -369,6 +370,26 @@ TEST_F(PropsStorage, SavingStopsAtTheFirstStoreFailure) {
         EXPECT_EQ(e.Message(), "Failed to set data for 'Sample_Int'");
     }
     EXPECT_EQ(storage.Owner, nullptr);
+}
+
+TEST_F(PropsStorage, ThePersistenceComponentsPublishTheirOwnProperties) {
+    TFormStorage placement(owner.get());
+    placement.SetOptions(TPlacementOptions{fpPosition});
+    placement.MinMaxInfo()->SetMinTrackWidth(300);
+    placement.SetStoredValue("Answer", 42);
+    storage.Target = &placement;
+    storage.StoreObjectProperties();
+    for (const char* expected :
+         {"S|Active=True", "S|Options=[fpPosition]", "S|RegistryRoot=prCurrentUser",
+          "S|MinMaxInfoMinTrackWidth=300", "S|StoredValues.Count=1",
+          "S.StoredValues|Item0_Name=Answer", "S.StoredValues|Item0_Value=42"}) {
+        EXPECT_NE(std::find(writes.begin(), writes.end(), expected), writes.end()) << expected;
+    }
+    values[{"S", "Options"}] = "[fpActiveControl, fpState]";
+    values[{"S", "MinMaxInfoMaxTrackWidth"}] = "640";
+    storage.LoadObjectProperties();
+    EXPECT_EQ(placement.Options(), (TPlacementOptions{fpState, fpActiveControl}));
+    EXPECT_EQ(placement.MinMaxInfo()->MaxTrackWidth(), 640);
 }
 
 TEST(StoredItems, SplitAndJoin) {
