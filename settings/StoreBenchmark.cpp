@@ -183,10 +183,11 @@ int main() {
         counter.Take();
     }
     FreeForm(form);
-    std::printf("TFormStorage save (placement and 5 fields):       median %.3f ms, max %.3f ms, "
-                "%.2f file replacements per save (at most %d)\n",
-                Median(saves), *std::max_element(saves.begin(), saves.end()),
-                static_cast<double>(replacements) / kRounds, most);
+    std::printf(
+        "TFormStorage save (placement and 5 fields):       median %.3f ms, max %.3f ms, "
+        "%.2f file replacements per save (at most %d)\n",
+        Median(saves), *std::max_element(saves.begin(), saves.end()),
+        static_cast<double>(replacements) / kRounds, most);
     std::printf("TFormStorage restore (placement and 5 fields):    median %.3f ms, max %.3f ms\n",
                 Median(restores), *std::max_element(restores.begin(), restores.end()));
     std::error_code ec;
