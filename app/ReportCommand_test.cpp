@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/tests/LowPort.h"
 #include "app/tests/Processes.h"
 #include "net/http/tests/ProxyProcess.h"
 #include "settings/TestHome.h"
@@ -165,7 +164,8 @@ TEST_F(ReportCommand, DateBeforeTheFirstRatesGivesTheNotice) {
 }
 
 TEST_F(ReportCommand, ThroughTinyproxy) {
-    app_testing::LowPortTinyproxy proxy;
+    testing_support::ProxyProcess proxy(testing_support::ProxyProcess::Tinyproxy,
+                                        testing_support::PortKind::FourDigits);
     if (!proxy.Running())
         GTEST_SKIP() << proxy.Problem();
     RatesServerProcess server(KURS_RATES_SERVER_BINARY);

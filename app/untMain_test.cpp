@@ -4,7 +4,6 @@
 
 #include <thread>
 
-#include "app/tests/LowPort.h"
 #include "gui/Dialogs.h"
 #include "gui/Input.h"
 #include "net/http/tests/ProxyProcess.h"
@@ -473,7 +472,7 @@ TEST_F(Form1Test, EmptyProxyPortFailsBeforeAnyNetworkActivity) {
 }
 
 TEST_F(Form1Test, ProxyGetsTheWholeURLWithAScheme) {
-    app_testing::LowPortServer proxy;
+    ScriptedServer proxy(testing_support::PortKind::FourDigits);
     ASSERT_GT(proxy.Port(), 0);
     SendClick(Form->cbxProxy);
     SendTextChange(Form->edtProxy, "127.0.0.1");

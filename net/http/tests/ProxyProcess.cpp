@@ -39,30 +39,7 @@ std::string ReadFile(const std::string& path) {
 
 }  // namespace
 
-int FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-bool Listening(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
-
-ProxyProcess::ProxyProcess(Kind kind) : FKind(kind) {
+ProxyProcess::ProxyProcess(Kind kind, PortKind portKind) : FKind(kind) {
     const char* name = kind == Tinyproxy ? "tinyproxy" : "squid";
     const std::string program = Find(name);
     if (program.empty()) {
@@ -77,7 +54,7 @@ ProxyProcess::ProxyProcess(Kind kind) : FKind(kind) {
     FFolder = folder;
     // The proxy drops root for an unprivileged user that must still write here.
     ::chmod(folder, 0777);
-    const int port = FreeLoopbackPort();
+    const int port = FreeLoopbackPort(portKind);
     const std::string conf = FFolder + "/proxy.conf";
     {
         std::ofstream c(conf);

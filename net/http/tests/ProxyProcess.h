@@ -7,13 +7,15 @@
 
 #include <string>
 
+#include "net/http/tests/LoopbackPort.h"
+
 namespace testing_support {
 
 class ProxyProcess {
   public:
     enum Kind { Tinyproxy, Squid };
 
-    explicit ProxyProcess(Kind kind);
+    explicit ProxyProcess(Kind kind, PortKind portKind = PortKind::Any);
     ~ProxyProcess();
     ProxyProcess(const ProxyProcess&) = delete;
     ProxyProcess& operator=(const ProxyProcess&) = delete;
@@ -33,10 +35,5 @@ class ProxyProcess {
     std::string FFolder;
     std::string FProblem;
 };
-
-// A port on 127.0.0.1 that nothing listens on at the moment.
-int FreeLoopbackPort();
-// Whether something accepts connections on 127.0.0.1:port.
-bool Listening(int port);
 
 }  // namespace testing_support

@@ -64,19 +64,13 @@ bool SendAll(int fd, const std::string& bytes) {
     return true;
 }
 
-ScriptedServer::ScriptedServer() {
+ScriptedServer::ScriptedServer(PortKind portKind) {
     FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     ::setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(FListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(FListen, 16) != 0 ||
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+    FPort = BindLoopback(FListen, portKind);
+    if (FPort == 0 || ::listen(FListen, 16) != 0)
         throw std::runtime_error("scripted server: cannot listen on 127.0.0.1");
-    FPort = ntohs(addr.sin_port);
     if (::pipe(FWake) != 0)
         throw std::runtime_error("scripted server: no pipe");
     FThread = std::thread([this] { Run(); });

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "net/http/tests/LoopbackPort.h"
+
 namespace testing_support {
 
 struct ScriptedAnswer {
@@ -27,7 +29,7 @@ struct ScriptedAnswer {
 
 class ScriptedServer {
   public:
-    ScriptedServer();
+    explicit ScriptedServer(PortKind portKind = PortKind::Any);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
