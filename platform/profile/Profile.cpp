@@ -1,7 +1,6 @@
 #include "platform/profile/Profile.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,60 +14,15 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files/ConfigFiles.h"
+
 namespace win {
 
 namespace {
 
-// cp1251 case folding: ASCII and Cyrillic capitals to small letters.
-unsigned char Fold(unsigned char c) {
-    if (c >= 'A' && c <= 'Z')
-        return static_cast<unsigned char>(c + 32);
-    if (c >= 0xC0 && c <= 0xDF)
-        return static_cast<unsigned char>(c + 32);
-    switch (c) {
-        case 0x80:
-            return 0x90;
-        case 0x81:
-            return 0x83;
-        case 0x8A:
-            return 0x9A;
-        case 0x8C:
-            return 0x9C;
-        case 0x8D:
-            return 0x9D;
-        case 0x8E:
-            return 0x9E;
-        case 0x8F:
-            return 0x9F;
-        case 0xA1:
-            return 0xA2;
-        case 0xA3:
-            return 0xBC;
-        case 0xA5:
-            return 0xB4;
-        case 0xA8:
-            return 0xB8;
-        case 0xAA:
-            return 0xBA;
-        case 0xAF:
-            return 0xBF;
-        case 0xB2:
-            return 0xB3;
-        case 0xBD:
-            return 0xBE;
-        default:
-            return c;
-    }
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Fold(static_cast<unsigned char>(a[i])) != Fold(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
+using files::DirOf;
+using files::MakeDirs;
+using files::SameName;
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
@@ -78,23 +32,8 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-std::string ConfigHome() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/')
-        return xdg;
-    const char* home = std::getenv("HOME");
-    if (home && home[0] == '/')
-        return std::string(home) + "/.config";
-    struct passwd pw;
-    struct passwd* found = nullptr;
-    char buf[4096];
-    if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir)
-        return std::string(found->pw_dir) + "/.config";
-    return "/tmp";
-}
-
 std::string WindowsDirectory() {
-    return ConfigHome() + "/kurs/windows";
+    return files::ConfigHome() + "/kurs/windows";
 }
 
 // One line of a profile file, classified.
@@ -135,26 +74,12 @@ struct Profile {
 bool ReadProfile(const std::string& path, Profile& p, bool* exists = nullptr) {
     if (exists)
         *exists = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT;
+    std::string text;
+    const int err = files::ReadFile(path, text);
+    if (err != 0)
+        return err == ENOENT;
     if (exists)
         *exists = true;
-    std::string text;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ::close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;
-        text.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
     std::string_view rest = text;
     bool first = true;
     while (!rest.empty()) {
@@ -214,67 +139,6 @@ DWORD CopyList(const std::vector<std::string_view>& names, LPSTR out, DWORD size
     out[size - 2] = '\0';
     out[size - 1] = '\0';
     return size - 2;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-std::string DirOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
-bool MakeDirs(const std::string& dir) {
-    std::size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = dir.find('/', pos + 1);
-        const std::string part = dir.substr(0, pos);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    return true;
-}
-
-// Replaces `path` with `text`: temporary file in the same folder, fsync,
-// rename, fsync of the folder.  The file keeps its permissions.
-bool ReplaceFile(const std::string& path, const std::string& text) {
-    const std::string dir = DirOf(path);
-    const std::string tmp = path + ".tmp-" + std::to_string(::getpid());
-    ::unlink(tmp.c_str());
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    struct stat st;
-    bool ok = true;
-    if (::stat(path.c_str(), &st) == 0)
-        ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-    ok = ok && WriteAll(fd, text) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(tmp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
 }
 
 // An exclusive lock on a folder, so read-change-replace of a file in it runs
@@ -474,7 +338,7 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
     }
     if (!changed)
         return TRUE;
-    return ReplaceFile(path, Join(p)) ? TRUE : FALSE;
+    return files::ReplaceFile(path, Join(p), files::FileMode::Keep) ? TRUE : FALSE;
 }
 
 }  // namespace win

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <iterator>
@@ -20,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files/ConfigFiles.h"
 #include "platform/registry/RegistryFile.h"
 
 namespace win {
@@ -89,34 +88,6 @@ std::int64_t Now() {
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-std::string ConfigHome() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/')
-        return xdg;
-    const char* home = std::getenv("HOME");
-    if (home && home[0] == '/')
-        return std::string(home) + "/.config";
-    struct passwd pw;
-    struct passwd* found = nullptr;
-    char buf[4096];
-    if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir)
-        return std::string(found->pw_dir) + "/.config";
-    return "/tmp";
-}
-
-bool MakeDirs(const std::string& dir) {
-    std::string part;
-    std::size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = dir.find('/', pos + 1);
-        part = dir.substr(0, pos);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    struct stat st;
-    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // An exclusive lock on NAME.reg.lock, released when the object goes away.
 class FileLock {
   public:
@@ -143,78 +114,6 @@ class FileLock {
   private:
     int fd_ = -1;
 };
-
-// Reads a whole file.  Returns 0, or the errno of the failure (ENOENT when
-// the file is missing).
-int ReadFile(const std::string& file, std::string& out) {
-    out.clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int e = errno;
-            ::close(fd);
-            return e;
-        }
-        if (n == 0)
-            break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return 0;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Writes text into a temporary file beside `file`, syncs it and renames it
-// over `file`, so a reader sees the old or the new file, never a part.
-bool ReplaceFile(const std::string& dir, const std::string& file, const std::string& text,
-                 std::string* why) {
-    const std::string tmp = file + ".tmp-" + std::to_string(::getpid());
-    ::unlink(tmp.c_str());
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        *why = std::strerror(errno);
-        return false;
-    }
-    bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
-    if (!ok)
-        *why = std::strerror(errno);
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        *why = std::strerror(errno);
-    }
-    if (ok && ::rename(tmp.c_str(), file.c_str()) != 0) {
-        ok = false;
-        *why = std::strerror(errno);
-    }
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
-}
 
 // Temporary files are written only under the lock, so any found while
 // holding it were left by a program that died mid-save.
@@ -248,7 +147,7 @@ std::string CorruptName(const std::string& file) {
 void LoadFile(const std::string& file, const char* rootName, Key& tree) {
     std::string text;
     std::string fault;
-    const int err = ReadFile(file, text);
+    const int err = files::ReadFile(file, text);
     if (err == ENOENT)
         return;
     if (err != 0) {
@@ -302,7 +201,7 @@ LONG Save(Root& r) {
     const std::string dir = RegistryFolder();
     const std::string file = dir + "/" + r.name + ".reg";
     std::string why;
-    if (!MakeDirs(dir)) {
+    if (!files::MakeDirs(dir)) {
         why = std::string("cannot create the folder: ") + std::strerror(errno);
     } else {
         FileLock lock(file + ".lock");
@@ -314,7 +213,8 @@ LONG Save(Root& r) {
             for (const auto& c : r.journal)
                 regfile::Apply(*merged, c);
             RemoveStaleTemporaries(dir, std::string(r.name) + ".reg");
-            if (ReplaceFile(dir, file, regfile::Serialize(*merged, r.name), &why)) {
+            if (files::ReplaceFile(file, regfile::Serialize(*merged, r.name),
+                                   files::FileMode::Private, &why)) {
                 r.journal.clear();
                 r.file = file;
                 if (r.handles == 0) {
@@ -457,7 +357,7 @@ LONG OpenOrCreate(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, bool create, PH
 }  // namespace
 
 std::string RegistryFolder() {
-    return ConfigHome() + "/kurs/registry";
+    return files::ConfigHome() + "/kurs/registry";
 }
 
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,

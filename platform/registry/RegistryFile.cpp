@@ -6,26 +6,6 @@ namespace win::regfile {
 
 namespace {
 
-// Small letters of the cp1251 capitals outside ASCII and 0xC0..0xDF.
-struct FoldTable {
-    unsigned char map[256];
-    constexpr FoldTable() : map() {
-        for (int i = 0; i < 256; ++i)
-            map[i] = static_cast<unsigned char>(i);
-        for (int c = 'A'; c <= 'Z'; ++c)
-            map[c] = static_cast<unsigned char>(c + 32);
-        for (int c = 0xC0; c <= 0xDF; ++c)
-            map[c] = static_cast<unsigned char>(c + 32);
-        const unsigned char pairs[][2] = {{0x80, 0x90}, {0x81, 0x83}, {0x8A, 0x9A}, {0x8C, 0x9C},
-                                          {0x8D, 0x9D}, {0x8E, 0x9E}, {0x8F, 0x9F}, {0xA1, 0xA2},
-                                          {0xA3, 0xBC}, {0xA5, 0xB4}, {0xA8, 0xB8}, {0xAA, 0xBA},
-                                          {0xAF, 0xBF}, {0xB2, 0xB3}, {0xBD, 0xBE}};
-        for (const auto& p : pairs)
-            map[p[0]] = p[1];
-    }
-};
-constexpr FoldTable kFold;
-
 std::string_view TrimRight(std::string_view s) {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
         s.remove_suffix(1);
@@ -201,27 +181,6 @@ void AppendKey(std::string& out, const Key& key, const std::string& fullName, bo
 }
 
 }  // namespace
-
-unsigned char FoldByte(unsigned char c) {
-    return kFold.map[c];
-}
-
-std::string FoldName(std::string_view name) {
-    std::string out(name);
-    for (char& c : out)
-        c = static_cast<char>(FoldByte(static_cast<unsigned char>(c)));
-    return out;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (FoldByte(static_cast<unsigned char>(a[i])) !=
-            FoldByte(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 Key* Key::Subkey(std::string_view n) const {
     auto it = subkeys.find(FoldName(n));

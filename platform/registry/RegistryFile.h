@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "platform/WinTypes.h"
+#include "platform/files/ConfigFiles.h"
 
 namespace win::regfile {
 
-// Case folding of cp1251 names: ASCII and Cyrillic capitals map to their
-// small letters, every other byte to itself.
-unsigned char FoldByte(unsigned char c);
-std::string FoldName(std::string_view name);
-bool SameName(std::string_view a, std::string_view b);
+// Names compare with the cp1251 case folding of the configuration files.
+using files::FoldByte;
+using files::FoldName;
+using files::SameName;
 
 struct Value {
     std::string name;  // empty = the key's default value ("@" in the file)

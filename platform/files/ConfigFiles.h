@@ -1,0 +1,49 @@
+#pragma once
+// What the registry and profile stand-ins share about their files on disk:
+// where the user's configuration lives, creating folders, reading a whole
+// file, replacing one atomically, and the case folding of cp1251 names.
+
+#include <string>
+#include <string_view>
+
+namespace win::files {
+
+// $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config, else the
+// home folder of the user's passwd entry + "/.config", else "/tmp".
+std::string ConfigHome();
+
+// The folder part of a path: "." when it has no slash, "/" for "/name".
+std::string DirOf(const std::string& path);
+
+// Creates `dir` and every missing folder above it (mode 0700).  True when
+// `dir` is a folder afterwards; false with errno set otherwise.
+bool MakeDirs(const std::string& dir);
+
+// Reads a whole file.  Returns 0, or the errno of the failure (ENOENT when
+// the file is missing).
+int ReadFile(const std::string& path, std::string& out);
+
+// Writes all of `text` to `fd`, going on after EINTR and short writes.
+bool WriteAll(int fd, std::string_view text);
+
+// How ReplaceFile chooses the permission bits of the new file.
+enum class FileMode {
+    Private,  // 0600, whatever the old file had
+    Keep,     // those of the old file; a new file gets 0666 less the umask
+};
+
+// Replaces `path` with `text`: a temporary file PATH.tmp-PID in the same
+// folder, fsync, rename over `path`, fsync of the folder; a reader sees the
+// old or the new file, never a part.  On failure the temporary file is
+// removed, `path` is left as it was and *why (when given) says what failed.
+// The caller serialises writers (the temporary name is per process).
+bool ReplaceFile(const std::string& path, std::string_view text, FileMode mode,
+                 std::string* why = nullptr);
+
+// Case folding of cp1251 names: ASCII and Cyrillic capitals map to their
+// small letters, every other byte to itself.
+unsigned char FoldByte(unsigned char c);
+std::string FoldName(std::string_view name);
+bool SameName(std::string_view a, std::string_view b);
+
+}  // namespace win::files

@@ -1,0 +1,189 @@
+#include "platform/files/ConfigFiles.h"
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+namespace win::files {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ConfigFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string tmpl = (fs::temp_directory_path() / "kurs-files-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    static std::string Text(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    static void Put(const fs::path& p, const std::string& text, mode_t mode) {
+        std::ofstream(p, std::ios::binary) << text;
+        ::chmod(p.c_str(), mode);
+    }
+    static unsigned ModeOf(const fs::path& p) {
+        struct stat st;
+        EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+        return st.st_mode & 07777;
+    }
+    bool OnlyFileIs(const std::string& name) const {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator(dir_))
+            n += e.path().filename() == name ? 1 : 100;
+        return n == 1;
+    }
+
+    fs::path dir_;
+};
+
+// Restores one environment variable when it goes out of scope.
+class EnvGuard {
+  public:
+    explicit EnvGuard(const char* name) : name_(name) {
+        if (const char* v = std::getenv(name))
+            old_ = v;
+    }
+    ~EnvGuard() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    void Set(const char* value) {
+        if (value)
+            ::setenv(name_, value, 1);
+        else
+            ::unsetenv(name_);
+    }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(ConfigHome, TakesTheFirstAbsoluteSetting) {
+    struct passwd* pw = ::getpwuid(::getuid());
+    ASSERT_NE(pw, nullptr);
+    const std::string fromPasswd = std::string(pw->pw_dir) + "/.config";
+    const struct {
+        const char* xdg;
+        const char* home;
+        std::string expected;
+    } cases[] = {
+        {"/x/conf", "/h", "/x/conf"},
+        {"rel/conf", "/h", "/h/.config"},  // a relative setting is ignored
+        {"", "/h", "/h/.config"},
+        {nullptr, "/h", "/h/.config"},
+        {nullptr, "h", fromPasswd},
+        {nullptr, nullptr, fromPasswd},
+    };
+    EnvGuard xdg("XDG_CONFIG_HOME"), home("HOME");
+    for (const auto& c : cases) {
+        xdg.Set(c.xdg);
+        home.Set(c.home);
+        EXPECT_EQ(ConfigHome(), c.expected)
+            << (c.xdg ? c.xdg : "(unset)") << " / " << (c.home ? c.home : "(unset)");
+    }
+}
+
+TEST(DirOf, CutsAtTheLastSlash) {
+    const struct {
+        const char* path;
+        const char* dir;
+    } cases[] = {
+        {"/a/b/c.ini", "/a/b"}, {"/c.ini", "/"}, {"c.ini", "."}, {"a/c.ini", "a"}, {"/a/", "/a"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(DirOf(c.path), c.dir) << c.path;
+}
+
+TEST_F(ConfigFiles, MakeDirsCreatesTheChainAndRefusesAFileInTheWay) {
+    const fs::path deep = dir_ / "a" / "b" / "c";
+    EXPECT_TRUE(MakeDirs(deep.string()));
+    EXPECT_TRUE(fs::is_directory(deep));
+    EXPECT_EQ(ModeOf(dir_ / "a") & 077, 0u);
+    EXPECT_TRUE(MakeDirs(deep.string()));  // already there
+
+    Put(dir_ / "file", "x", 0600);
+    EXPECT_FALSE(MakeDirs((dir_ / "file").string()));
+    EXPECT_FALSE(MakeDirs((dir_ / "file" / "sub").string()));
+}
+
+TEST_F(ConfigFiles, ReadFileTellsMissingFromUnreadable) {
+    std::string text = "old";
+    EXPECT_EQ(ReadFile((dir_ / "none").string(), text), ENOENT);
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(ReadFile(dir_.string(), text), EISDIR);
+    const std::string big(200000, 'z');  // more than one read
+    Put(dir_ / "big", big, 0600);
+    EXPECT_EQ(ReadFile((dir_ / "big").string(), text), 0);
+    EXPECT_EQ(text, big);
+}
+
+TEST_F(ConfigFiles, ReplaceFileChoosesTheModeAsAsked) {
+    const mode_t oldMask = ::umask(027);
+    const struct {
+        FileMode mode;
+        int before;  // -1: no file yet
+        unsigned after;
+    } cases[] = {
+        {FileMode::Private, -1, 0600}, {FileMode::Private, 0644, 0600},
+        {FileMode::Keep, -1, 0640},    // 0666 less the umask
+        {FileMode::Keep, 0604, 0604},  // the old bits, even those the umask would drop
+        {FileMode::Keep, 0600, 0600},
+    };
+    for (const auto& c : cases) {
+        const fs::path file = dir_ / "f.ini";
+        fs::remove(file);
+        if (c.before >= 0)
+            Put(file, "old", static_cast<mode_t>(c.before));
+        EXPECT_TRUE(ReplaceFile(file.string(), "new\n", c.mode));
+        EXPECT_EQ(Text(file), "new\n");
+        EXPECT_EQ(ModeOf(file), c.after) << static_cast<int>(c.mode) << " " << c.before;
+        EXPECT_TRUE(OnlyFileIs("f.ini"));
+    }
+    ::umask(oldMask);
+}
+
+TEST_F(ConfigFiles, ReplaceFileOverwritesAStaleTemporaryOfThisProcess) {
+    const fs::path file = dir_ / "f.reg";
+    Put(fs::path(file.string() + ".tmp-" + std::to_string(::getpid())), "stale", 0400);
+    EXPECT_TRUE(ReplaceFile(file.string(), "new", FileMode::Private));
+    EXPECT_EQ(Text(file), "new");
+    EXPECT_TRUE(OnlyFileIs("f.reg"));
+}
+
+TEST_F(ConfigFiles, AFailedReplaceLeavesNoTemporaryAndSaysWhy) {
+    // A folder where the file should be: the rename fails at the very end.
+    fs::create_directory(dir_ / "f.reg");
+    std::string why;
+    EXPECT_FALSE(ReplaceFile((dir_ / "f.reg").string(), "new", FileMode::Private, &why));
+    EXPECT_FALSE(why.empty());
+    EXPECT_TRUE(fs::is_directory(dir_ / "f.reg"));
+    EXPECT_TRUE(OnlyFileIs("f.reg"));
+    // No folder at all: the temporary cannot be made; no message is asked for.
+    EXPECT_FALSE(ReplaceFile((dir_ / "none" / "f.ini").string(), "new", FileMode::Keep));
+    why.clear();
+    EXPECT_FALSE(ReplaceFile((dir_ / "none" / "f.ini").string(), "new", FileMode::Keep, &why));
+    EXPECT_FALSE(why.empty());
+}
+
+}  // namespace
+}  // namespace win::files
