@@ -29,6 +29,15 @@ std::string_view WithoutLineEnd(std::string_view line) {
     return line;
 }
 
+// A header value ends at a NUL byte: carried into the next request, a NUL
+// would cut the request short, since a text goes out only up to its first NUL.
+String HeaderValue(std::string_view line, int position) {
+    String value = ::Copy(line, position, 256);
+    if (const std::size_t nul = value.find('\0'); nul != String::npos)
+        value.resize(nul);
+    return value;
+}
+
 // A Content-Length value: decimal digits only (blanks around allowed).
 bool ParseLength(std::string_view text, std::int64_t& length) {
     const String v = Trim(text);
@@ -327,6 +336,12 @@ void TNMHTTP::BuildRequest() {
     else if (FCommand == ctLink || FCommand == ctUnlink)
         lines.Add("Link: " + FExtraHeaderValue);
 
+    // The head goes out as text, which ends at its first NUL: a value with
+    // one would send half a request and wait for an answer that never comes.
+    for (int i = 0; i < lines.Count(); ++i)
+        if (lines[i].find('\0') != String::npos)
+            throw Exception(String("Request header holds a NUL byte"));
+
     // Link and Unlink send no body, so they announce none either.
     if (HasBody(FCommand)) {
         std::int64_t size = static_cast<std::int64_t>(FSendData.size());
@@ -384,9 +399,9 @@ void TNMHTTP::ReadResponseHeader() {
         const String first = ExtractField(UpperCase(line), ' ', 1);
         const std::string_view content = WithoutLineEnd(line);
         if (first == "SET-COOKIE:")
-            FReceivedCookie = ::Copy(content, 13, 256);
+            FReceivedCookie = HeaderValue(content, 13);
         else if (first == "LOCATION:")
-            FRedirectLocation = ::Copy(content, 11, 256);
+            FRedirectLocation = HeaderValue(content, 11);
 
         if (const std::size_t colon = content.find(':'); colon != std::string_view::npos) {
             const String name = Trim(content.substr(0, colon));

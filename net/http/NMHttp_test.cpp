@@ -422,6 +422,31 @@ TEST(BadAnswer, OddStatusLinesAndHeaders) {
     }
 }
 
+TEST(BadAnswer, NulBytesInACookieOrLocationDoNotCutTheNextRequest) {
+    ScriptedServer server;
+    server.Push("HTTP/1.0 302 Found\r\nSet-Cookie: id\0x\r\nLocation: /next\0junk\r\n\r\n"s);
+    server.Push("HTTP/1.0 200 OK\r\n\r\ndone");
+    Client c;
+    c.http.SetTimeOut(3000);
+    c.http.Get(Url(server));
+    EXPECT_EQ(c.http.Body(), "done");
+    EXPECT_EQ(c.http.HeaderInfo()->Cookie(), "id");
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].rfind("GET /next HTTP/1.0\r\n", 0), 0u);
+    EXPECT_NE(requests[1].find("\r\nCookie: id\r\n"), std::string::npos);
+
+    // A NUL in the caller's own header values is refused before any connection.
+    c.http.HeaderInfo()->SetReferer("http://r/\0"s);
+    try {
+        c.http.Get(Url(server));
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Request header holds a NUL byte");
+    }
+    EXPECT_EQ(server.Requests().size(), 2u);
+}
+
 TEST(BadAnswer, CookieAndLocationValues) {
     ScriptedServer server;
     const std::string longValue(300, 'v');
