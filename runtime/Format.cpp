@@ -34,13 +34,13 @@ String Digits(unsigned long long v, int base, bool upper, int precision) {
 }
 
 String FloatText(double v, char conv, int precision) {
-    char spec[8] = "%.*f";
+    char pattern[8] = "%.*f";
     if (conv == 'e')
-        spec[3] = 'E';
+        pattern[3] = 'E';
     else if (conv == 'g')
-        spec[3] = 'G';
+        pattern[3] = 'G';
     char buf[512];
-    std::snprintf(buf, sizeof buf, spec, precision, v);
+    std::snprintf(buf, sizeof buf, pattern, precision, v);
     String r(buf);
     for (char& c : r)
         if (c == '.')
