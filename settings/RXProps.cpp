@@ -62,6 +62,73 @@ std::unique_ptr<TPropertyIndex> BuildPropertyIndex(TComponent* AOwner, TStrings*
     }
 }
 
+// The stored text of a property's current value, for every kind but tkClass
+// (whose text depends on the storage); false for a kind that is not stored
+// as text.
+bool ValueText(const TPropInfo* PropInfo, TObject* Target, String& Text) {
+    switch (PropInfo->Kind()) {
+        case tkInteger:
+        case tkInt64:
+            Text = IntToStr(PropInfo->GetOrd(Target));
+            return true;
+        case tkChar:
+        case tkWChar:
+            Text = String(1, static_cast<char>(PropInfo->GetOrd(Target) & 0xFF));
+            return true;
+        case tkEnumeration:
+            Text = GetEnumName(PropInfo->PropType(), PropInfo->GetOrd(Target));
+            return true;
+        case tkFloat:
+            Text = FloatPropText(PropInfo->GetFloat(Target), PropInfo->PropType()->FloatType);
+            return true;
+        case tkString:
+        case tkLString:
+            Text = PropInfo->GetStr(Target);
+            return true;
+        case tkSet:
+            Text = SetPropText(PropInfo->PropType(),
+                               static_cast<unsigned long long>(PropInfo->GetOrd(Target)));
+            return true;
+        case tkVariant:
+            Text = VarToStr(PropInfo->GetVariant(Target));
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Runs Apply on each entry of List whose component and property are found
+// among AOwner's, with the storage's Target, Prefix and Owner set for it.
+template <class ApplyFn>
+void ForListedProperties(TPropsStorage& Storage, TComponent* AOwner, TStrings* List,
+                         ApplyFn Apply) {
+    std::unique_ptr<TPropertyIndex> index = BuildPropertyIndex(AOwner, List);
+    if (!index)
+        return;
+    Storage.Owner = AOwner;
+    struct Reset {
+        TPropsStorage& self;
+        ~Reset() { self.Owner = nullptr; }
+    } reset{Storage};
+    for (int i = 0; i < List->Count(); ++i) {
+        String comp, prop;
+        if (!ParseStoredItem(List->Strings(i), comp, prop))
+            continue;
+        auto* component = dynamic_cast<TComponent*>(List->Objects(i));
+        if (!component)
+            continue;
+        Storage.Target = component;
+        Storage.Prefix = component->Name();
+        int found = 0;
+        if (!index->Names.Find(Storage.Prefix, found))
+            continue;
+        Storage.Prefix += ItemNameSeparator;
+        auto* props = static_cast<TPropInfoList*>(index->Names.Objects(found));
+        if (const TPropInfo* info = props->Find(prop))
+            Apply(info);
+    }
+}
+
 }  // namespace
 
 // ---- TPropInfoList ------------------------------------------------------------------------
@@ -225,59 +292,12 @@ bool TPropsStorage::IsOnTheWay(const TObject* AObject) const {
 }
 
 void TPropsStorage::SaveListedProperties(TComponent* AOwner, TStrings* List) {
-    std::unique_ptr<TPropertyIndex> index = BuildPropertyIndex(AOwner, List);
-    if (!index)
-        return;
-    Owner = AOwner;
-    struct Reset {
-        TPropsStorage* self;
-        ~Reset() { self->Owner = nullptr; }
-    } reset{this};
-    for (int i = 0; i < List->Count(); ++i) {
-        String comp, prop;
-        if (!ParseStoredItem(List->Strings(i), comp, prop))
-            continue;
-        auto* component = dynamic_cast<TComponent*>(List->Objects(i));
-        if (!component)
-            continue;
-        Target = component;
-        Prefix = component->Name();
-        int found = 0;
-        if (!index->Names.Find(Prefix, found))
-            continue;
-        Prefix += ItemNameSeparator;
-        auto* props = static_cast<TPropInfoList*>(index->Names.Objects(found));
-        if (const TPropInfo* info = props->Find(prop))
-            StoreProperty(info);
-    }
+    ForListedProperties(*this, AOwner, List,
+                        [this](const TPropInfo* info) { StoreProperty(info); });
 }
 
 void TPropsStorage::RestoreListedProperties(TComponent* AOwner, TStrings* List) {
-    std::unique_ptr<TPropertyIndex> index = BuildPropertyIndex(AOwner, List);
-    if (!index)
-        return;
-    Owner = AOwner;
-    struct Reset {
-        TPropsStorage* self;
-        ~Reset() { self->Owner = nullptr; }
-    } reset{this};
-    for (int i = 0; i < List->Count(); ++i) {
-        String comp, prop;
-        if (!ParseStoredItem(List->Strings(i), comp, prop))
-            continue;
-        auto* component = dynamic_cast<TComponent*>(List->Objects(i));
-        if (!component)
-            continue;
-        Target = component;
-        Prefix = component->Name();
-        int found = 0;
-        if (!index->Names.Find(Prefix, found))
-            continue;
-        Prefix += ItemNameSeparator;
-        auto* props = static_cast<TPropInfoList*>(index->Names.Objects(found));
-        if (const TPropInfo* info = props->Find(prop))
-            LoadProperty(info);
-    }
+    ForListedProperties(*this, AOwner, List, [this](const TPropInfo* info) { LoadProperty(info); });
 }
 
 void TPropsStorage::StoreProperty(const TPropInfo* PropInfo) {
@@ -285,38 +305,10 @@ void TPropsStorage::StoreProperty(const TPropInfo* PropInfo) {
         return;
     const TTypeKind kind = PropInfo->Kind();
     String text;
-    switch (kind) {
-        case tkInteger:
-        case tkInt64:
-            text = IntToStr(PropInfo->GetOrd(Target));
-            break;
-        case tkChar:
-        case tkWChar:
-            text = String(1, static_cast<char>(PropInfo->GetOrd(Target) & 0xFF));
-            break;
-        case tkEnumeration:
-            text = GetEnumName(PropInfo->PropType(), PropInfo->GetOrd(Target));
-            break;
-        case tkFloat:
-            text = FloatPropText(PropInfo->GetFloat(Target), PropInfo->PropType()->FloatType);
-            break;
-        case tkString:
-        case tkLString:
-            text = PropInfo->GetStr(Target);
-            break;
-        case tkSet:
-            text = SetPropText(PropInfo->PropType(),
-                               static_cast<unsigned long long>(PropInfo->GetOrd(Target)));
-            break;
-        case tkVariant:
-            text = VarToStr(PropInfo->GetVariant(Target));
-            break;
-        case tkClass:
-            text = StoreClassProperty(PropInfo);
-            break;
-        default:
-            return;
-    }
+    if (kind == tkClass)
+        text = StoreClassProperty(PropInfo);
+    else if (!ValueText(PropInfo, Target, text))
+        return;
     if (text.empty() && kind != tkString && kind != tkWChar && kind != tkLString)
         return;
     WriteString(Section, GetItemName(PropInfo->Name()), Trim(text));
@@ -328,37 +320,8 @@ void TPropsStorage::LoadProperty(const TPropInfo* PropInfo) {
     try {
         const TTypeKind kind = PropInfo->Kind();
         String def;
-        switch (kind) {
-            case tkInteger:
-            case tkInt64:
-                def = IntToStr(PropInfo->GetOrd(Target));
-                break;
-            case tkChar:
-            case tkWChar:
-                def = String(1, static_cast<char>(PropInfo->GetOrd(Target) & 0xFF));
-                break;
-            case tkEnumeration:
-                def = GetEnumName(PropInfo->PropType(), PropInfo->GetOrd(Target));
-                break;
-            case tkFloat:
-                def = FloatPropText(PropInfo->GetFloat(Target), PropInfo->PropType()->FloatType);
-                break;
-            case tkString:
-            case tkLString:
-                def = PropInfo->GetStr(Target);
-                break;
-            case tkSet:
-                def = SetPropText(PropInfo->PropType(),
-                                  static_cast<unsigned long long>(PropInfo->GetOrd(Target)));
-                break;
-            case tkVariant:
-                def = VarToStr(PropInfo->GetVariant(Target));
-                break;
-            case tkClass:
-                break;
-            default:
-                return;
-        }
+        if (kind != tkClass && !ValueText(PropInfo, Target, def))
+            return;
         String text;
         if (!def.empty() || kind == tkString || kind == tkClass || kind == tkWChar ||
             kind == tkLString)

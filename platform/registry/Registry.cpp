@@ -277,6 +277,19 @@ LONG Resolve(HKEY h, Target& t) {
     return ERROR_SUCCESS;
 }
 
+// Runs body on the key behind h with the registry locked, once h resolves
+// and its handle grants every right in need (none asked: any handle will do).
+template <class Body>
+LONG WithKey(HKEY h, REGSAM need, Body&& body) {
+    std::lock_guard<std::mutex> guard(gMutex);
+    Target t;
+    if (const LONG e = Resolve(h, t); e != ERROR_SUCCESS)
+        return e;
+    if ((t.access & need) != need)
+        return ERROR_ACCESS_DENIED;
+    return body(t);
+}
+
 HKEY NewHandle(int root, std::shared_ptr<Key> key, Path path, REGSAM access) {
     const UINT_PTR id = gNextHandle;
     gNextHandle += 4;
@@ -316,42 +329,40 @@ LONG OpenOrCreate(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, bool create, PH
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
-    std::lock_guard<std::mutex> guard(gMutex);
-    Target t;
-    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
-        return e;
-    Path sub;
-    if (!regfile::SplitPath(lpSubKey ? lpSubKey : "", sub))
-        return ERROR_BAD_PATHNAME;
+    return WithKey(hKey, 0, [&](Target& t) -> LONG {
+        Path sub;
+        if (!regfile::SplitPath(lpSubKey ? lpSubKey : "", sub))
+            return ERROR_BAD_PATHNAME;
 
-    // Find how far the path exists.
-    std::shared_ptr<Key> k = t.key;
-    Path path = t.path;
-    std::size_t i = 0;
-    for (; i < sub.size(); ++i) {
-        auto it = k->subkeys.find(regfile::FoldName(sub[i]));
-        if (it == k->subkeys.end())
-            break;
-        k = it->second;
-        path.push_back(k->name);
-    }
-    const bool exists = i == sub.size();
-    if (!exists) {
-        if (!create)
-            return ERROR_FILE_NOT_FOUND;
-        if (!(t.access & KEY_CREATE_SUB_KEY))
-            return ERROR_ACCESS_DENIED;
+        // Find how far the path exists.
+        std::shared_ptr<Key> k = t.key;
+        Path path = t.path;
+        std::size_t i = 0;
         for (; i < sub.size(); ++i) {
-            k = k->AddSubkey(sub[i]);
-            k->lastWrite = Now();
+            auto it = k->subkeys.find(regfile::FoldName(sub[i]));
+            if (it == k->subkeys.end())
+                break;
+            k = it->second;
             path.push_back(k->name);
         }
-        gRoots[t.root].journal.push_back(Change{Change::CreateKey, path, {}, 0, {}});
-    }
-    if (lpdwDisposition)
-        *lpdwDisposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    *phkResult = NewHandle(t.root, k, std::move(path), samDesired);
-    return ERROR_SUCCESS;
+        const bool exists = i == sub.size();
+        if (!exists) {
+            if (!create)
+                return ERROR_FILE_NOT_FOUND;
+            if (!(t.access & KEY_CREATE_SUB_KEY))
+                return ERROR_ACCESS_DENIED;
+            for (; i < sub.size(); ++i) {
+                k = k->AddSubkey(sub[i]);
+                k->lastWrite = Now();
+                path.push_back(k->name);
+            }
+            gRoots[t.root].journal.push_back(Change{Change::CreateKey, path, {}, 0, {}});
+        }
+        if (lpdwDisposition)
+            *lpdwDisposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+        *phkResult = NewHandle(t.root, k, std::move(path), samDesired);
+        return ERROR_SUCCESS;
+    });
 }
 
 }  // namespace
@@ -384,11 +395,7 @@ LONG RegCloseKey(HKEY hKey) {
 }
 
 LONG RegFlushKey(HKEY hKey) {
-    std::lock_guard<std::mutex> guard(gMutex);
-    Target t;
-    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
-        return e;
-    return Save(gRoots[t.root]);
+    return WithKey(hKey, 0, [&](Target& t) -> LONG { return Save(gRoots[t.root]); });
 }
 
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
@@ -396,190 +403,164 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BY
     const char* name = lpValueName ? lpValueName : "";
     if (!ValidValueName(name) || (!lpData && cbData) || cbData > kMaxValueSize)
         return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> guard(gMutex);
-    Target t;
-    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
-        return e;
-    if (!(t.access & KEY_SET_VALUE))
-        return ERROR_ACCESS_DENIED;
-    std::string data(reinterpret_cast<const char*>(lpData), lpData ? cbData : 0);
-    t.key->SetValue(name, dwType, data);
-    t.key->lastWrite = Now();
-    return Record(t.root, Change{Change::SetValue, t.path, name, dwType, std::move(data)});
+    return WithKey(hKey, KEY_SET_VALUE, [&](Target& t) -> LONG {
+        std::string data(reinterpret_cast<const char*>(lpData), lpData ? cbData : 0);
+        t.key->SetValue(name, dwType, data);
+        t.key->lastWrite = Now();
+        return Record(t.root, Change{Change::SetValue, t.path, name, dwType, std::move(data)});
+    });
 }
 
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
                       LPDWORD lpcbData) {
     if (lpData && !lpcbData)
         return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> guard(gMutex);
-    Target t;
-    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
-        return e;
-    if (!(t.access & KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
-    const regfile::Value* v = t.key->FindValue(lpValueName ? lpValueName : "");
-    if (!v)
-        return ERROR_FILE_NOT_FOUND;
-    if (lpType)
-        *lpType = v->type;
-    if (lpcbData) {
-        const auto size = static_cast<DWORD>(v->data.size());
-        if (lpData && *lpcbData < size) {
+    return WithKey(hKey, KEY_QUERY_VALUE, [&](Target& t) -> LONG {
+        const regfile::Value* v = t.key->FindValue(lpValueName ? lpValueName : "");
+        if (!v)
+            return ERROR_FILE_NOT_FOUND;
+        if (lpType)
+            *lpType = v->type;
+        if (lpcbData) {
+            const auto size = static_cast<DWORD>(v->data.size());
+            if (lpData && *lpcbData < size) {
+                *lpcbData = size;
+                return ERROR_MORE_DATA;
+            }
+            if (lpData && size)
+                std::memcpy(lpData, v->data.data(), size);
             *lpcbData = size;
-            return ERROR_MORE_DATA;
         }
-        if (lpData && size)
-            std::memcpy(lpData, v->data.data(), size);
-        *lpcbData = size;
-    }
-    return ERROR_SUCCESS;
+        return ERROR_SUCCESS;
+    });
 }
 
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
     const char* name = lpValueName ? lpValueName : "";
-    std::lock_guard<std::mutex> guard(gMutex);
-    Target t;
-    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
-        return e;
-    if (!(t.access & KEY_SET_VALUE))
-        return ERROR_ACCESS_DENIED;
-    if (!t.key->RemoveValue(name))
-        return ERROR_FILE_NOT_FOUND;
-    t.key->lastWrite = Now();
-    return Record(t.root, Change{Change::DeleteValue, t.path, name, 0, {}});
+    return WithKey(hKey, KEY_SET_VALUE, [&](Target& t) -> LONG {
+        if (!t.key->RemoveValue(name))
+            return ERROR_FILE_NOT_FOUND;
+        t.key->lastWrite = Now();
+        return Record(t.root, Change{Change::DeleteValue, t.path, name, 0, {}});
+    });
 }
 
 LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (!lpSubKey)
         return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> guard(gMutex);
-    Target t;
-    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
-        return e;
-    Path sub;
-    if (!regfile::SplitPath(lpSubKey, sub))
-        return ERROR_BAD_PATHNAME;
-    Path full = t.path;
-    full.insert(full.end(), sub.begin(), sub.end());
-    if (full.empty())
-        return ERROR_ACCESS_DENIED;  // a root key cannot go
+    return WithKey(hKey, 0, [&](Target& t) -> LONG {
+        Path sub;
+        if (!regfile::SplitPath(lpSubKey, sub))
+            return ERROR_BAD_PATHNAME;
+        Path full = t.path;
+        full.insert(full.end(), sub.begin(), sub.end());
+        if (full.empty())
+            return ERROR_ACCESS_DENIED;  // a root key cannot go
 
-    Key* parent = gRoots[t.root].tree.get();
-    for (std::size_t i = 0; i + 1 < full.size(); ++i) {
-        parent = parent->Subkey(full[i]);
-        if (!parent)
+        Key* parent = gRoots[t.root].tree.get();
+        for (std::size_t i = 0; i + 1 < full.size(); ++i) {
+            parent = parent->Subkey(full[i]);
+            if (!parent)
+                return ERROR_FILE_NOT_FOUND;
+        }
+        auto it = parent->subkeys.find(regfile::FoldName(full.back()));
+        if (it == parent->subkeys.end())
             return ERROR_FILE_NOT_FOUND;
-    }
-    auto it = parent->subkeys.find(regfile::FoldName(full.back()));
-    if (it == parent->subkeys.end())
-        return ERROR_FILE_NOT_FOUND;
-    if (!it->second->subkeys.empty())
-        return ERROR_ACCESS_DENIED;
-    it->second->deleted = true;
-    parent->subkeys.erase(it);
-    parent->lastWrite = Now();
-    return Record(t.root, Change{Change::DeleteKey, std::move(full), {}, 0, {}});
+        if (!it->second->subkeys.empty())
+            return ERROR_ACCESS_DENIED;
+        it->second->deleted = true;
+        parent->subkeys.erase(it);
+        parent->lastWrite = Now();
+        return Record(t.root, Change{Change::DeleteKey, std::move(full), {}, 0, {}});
+    });
 }
 
 LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD,
                    LPSTR lpClass, LPDWORD lpcchClass, FILETIME* lpftLastWriteTime) {
     if (!lpName || !lpcchName)
         return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> guard(gMutex);
-    Target t;
-    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
-        return e;
-    if (!(t.access & KEY_ENUMERATE_SUB_KEYS))
-        return ERROR_ACCESS_DENIED;
-    if (dwIndex >= t.key->subkeys.size())
-        return ERROR_NO_MORE_ITEMS;
-    auto it = t.key->subkeys.begin();
-    std::advance(it, dwIndex);
-    const Key& k = *it->second;
-    if (*lpcchName < k.name.size() + 1)
-        return ERROR_MORE_DATA;
-    std::memcpy(lpName, k.name.c_str(), k.name.size() + 1);
-    *lpcchName = static_cast<DWORD>(k.name.size());
-    if (lpClass && lpcchClass && *lpcchClass > 0) {
-        lpClass[0] = '\0';
-        *lpcchClass = 0;
-    }
-    if (lpftLastWriteTime)
-        *lpftLastWriteTime = ToFileTime(k.lastWrite);
-    return ERROR_SUCCESS;
+    return WithKey(hKey, KEY_ENUMERATE_SUB_KEYS, [&](Target& t) -> LONG {
+        if (dwIndex >= t.key->subkeys.size())
+            return ERROR_NO_MORE_ITEMS;
+        auto it = t.key->subkeys.begin();
+        std::advance(it, dwIndex);
+        const Key& k = *it->second;
+        if (*lpcchName < k.name.size() + 1)
+            return ERROR_MORE_DATA;
+        std::memcpy(lpName, k.name.c_str(), k.name.size() + 1);
+        *lpcchName = static_cast<DWORD>(k.name.size());
+        if (lpClass && lpcchClass && *lpcchClass > 0) {
+            lpClass[0] = '\0';
+            *lpcchClass = 0;
+        }
+        if (lpftLastWriteTime)
+            *lpftLastWriteTime = ToFileTime(k.lastWrite);
+        return ERROR_SUCCESS;
+    });
 }
 
 LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
                    LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
     if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> guard(gMutex);
-    Target t;
-    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
-        return e;
-    if (!(t.access & KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
-    if (dwIndex >= t.key->values.size())
-        return ERROR_NO_MORE_ITEMS;
-    const regfile::Value& v = t.key->values[dwIndex];
-    const auto size = static_cast<DWORD>(v.data.size());
-    if (*lpcchValueName < v.name.size() + 1)
-        return ERROR_MORE_DATA;
-    if (lpData && *lpcbData < size) {
-        *lpcbData = size;
-        return ERROR_MORE_DATA;
-    }
-    std::memcpy(lpValueName, v.name.c_str(), v.name.size() + 1);
-    *lpcchValueName = static_cast<DWORD>(v.name.size());
-    if (lpType)
-        *lpType = v.type;
-    if (lpData && size)
-        std::memcpy(lpData, v.data.data(), size);
-    if (lpcbData)
-        *lpcbData = size;
-    return ERROR_SUCCESS;
+    return WithKey(hKey, KEY_QUERY_VALUE, [&](Target& t) -> LONG {
+        if (dwIndex >= t.key->values.size())
+            return ERROR_NO_MORE_ITEMS;
+        const regfile::Value& v = t.key->values[dwIndex];
+        const auto size = static_cast<DWORD>(v.data.size());
+        if (*lpcchValueName < v.name.size() + 1)
+            return ERROR_MORE_DATA;
+        if (lpData && *lpcbData < size) {
+            *lpcbData = size;
+            return ERROR_MORE_DATA;
+        }
+        std::memcpy(lpValueName, v.name.c_str(), v.name.size() + 1);
+        *lpcchValueName = static_cast<DWORD>(v.name.size());
+        if (lpType)
+            *lpType = v.type;
+        if (lpData && size)
+            std::memcpy(lpData, v.data.data(), size);
+        if (lpcbData)
+            *lpcbData = size;
+        return ERROR_SUCCESS;
+    });
 }
 
 LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPDWORD lpcSubKeys,
                       LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
                       LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                       LPDWORD lpcbSecurityDescriptor, FILETIME* lpftLastWriteTime) {
-    std::lock_guard<std::mutex> guard(gMutex);
-    Target t;
-    if (const LONG e = Resolve(hKey, t); e != ERROR_SUCCESS)
-        return e;
-    if (!(t.access & KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
-    const Key& k = *t.key;
-    DWORD maxSub = 0, maxName = 0, maxData = 0;
-    for (const auto& [folded, sub] : k.subkeys)
-        maxSub = std::max<DWORD>(maxSub, static_cast<DWORD>(sub->name.size()));
-    for (const auto& v : k.values) {
-        maxName = std::max<DWORD>(maxName, static_cast<DWORD>(v.name.size()));
-        maxData = std::max<DWORD>(maxData, static_cast<DWORD>(v.data.size()));
-    }
-    if (lpClass && lpcchClass && *lpcchClass > 0)
-        lpClass[0] = '\0';
-    if (lpcchClass)
-        *lpcchClass = 0;
-    if (lpcSubKeys)
-        *lpcSubKeys = static_cast<DWORD>(k.subkeys.size());
-    if (lpcbMaxSubKeyLen)
-        *lpcbMaxSubKeyLen = maxSub;
-    if (lpcbMaxClassLen)
-        *lpcbMaxClassLen = 0;
-    if (lpcValues)
-        *lpcValues = static_cast<DWORD>(k.values.size());
-    if (lpcbMaxValueNameLen)
-        *lpcbMaxValueNameLen = maxName;
-    if (lpcbMaxValueLen)
-        *lpcbMaxValueLen = maxData;
-    if (lpcbSecurityDescriptor)
-        *lpcbSecurityDescriptor = 0;
-    if (lpftLastWriteTime)
-        *lpftLastWriteTime = ToFileTime(k.lastWrite);
-    return ERROR_SUCCESS;
+    return WithKey(hKey, KEY_QUERY_VALUE, [&](Target& t) -> LONG {
+        const Key& k = *t.key;
+        DWORD maxSub = 0, maxName = 0, maxData = 0;
+        for (const auto& [folded, sub] : k.subkeys)
+            maxSub = std::max<DWORD>(maxSub, static_cast<DWORD>(sub->name.size()));
+        for (const auto& v : k.values) {
+            maxName = std::max<DWORD>(maxName, static_cast<DWORD>(v.name.size()));
+            maxData = std::max<DWORD>(maxData, static_cast<DWORD>(v.data.size()));
+        }
+        if (lpClass && lpcchClass && *lpcchClass > 0)
+            lpClass[0] = '\0';
+        if (lpcchClass)
+            *lpcchClass = 0;
+        if (lpcSubKeys)
+            *lpcSubKeys = static_cast<DWORD>(k.subkeys.size());
+        if (lpcbMaxSubKeyLen)
+            *lpcbMaxSubKeyLen = maxSub;
+        if (lpcbMaxClassLen)
+            *lpcbMaxClassLen = 0;
+        if (lpcValues)
+            *lpcValues = static_cast<DWORD>(k.values.size());
+        if (lpcbMaxValueNameLen)
+            *lpcbMaxValueNameLen = maxName;
+        if (lpcbMaxValueLen)
+            *lpcbMaxValueLen = maxData;
+        if (lpcbSecurityDescriptor)
+            *lpcbSecurityDescriptor = 0;
+        if (lpftLastWriteTime)
+            *lpftLastWriteTime = ToFileTime(k.lastWrite);
+        return ERROR_SUCCESS;
+    });
 }
 
 }  // namespace win
