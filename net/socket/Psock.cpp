@@ -5,8 +5,6 @@
 #include <limits>
 #include <new>
 
-#include <sys/mman.h>
-
 #include "runtime/Streams.h"
 
 namespace {
@@ -112,35 +110,21 @@ void WaitAndDispatch() {
     win::ProcessMessages();
 }
 
-// A text that grows to many megabytes gets its room in large pages where
-// the system offers them on request: with small pages, filling 256 MB
-// costs a page fault per 4 KB and takes longer than receiving the bytes.
-void AdviseLargePages(char* data, std::size_t length) {
-    constexpr std::size_t kPage = 4096;
-    if (length < (std::size_t{4} << 20))
-        return;
-    const auto first = (reinterpret_cast<std::uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
-    const auto last = (reinterpret_cast<std::uintptr_t>(data) + length) & ~(kPage - 1);
-    if (last > first)
-        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-}
-
 // Appends a received block.  The text grows by itself, four times its room
 // while it is small and twice beyond 64 MB (room not yet filled costs no
-// memory), so that few bytes are copied on the way and each new room can be
-// advised before it is touched.
+// memory), so that few bytes are copied on the way.  Large pages are not
+// asked for: the first touch of such a room can stall for the system to
+// compact memory, which costs more than the small pages' faults.
 void AppendBlock(String& text, const char* data, std::size_t n) {
     const std::size_t need = text.size() + n;
     if (need > text.capacity()) {
         const std::size_t factor = text.capacity() < (std::size_t{64} << 20) ? 4 : 2;
-        // The new room is advised while still untouched, then filled.
         String bigger;
         try {
             bigger.reserve(std::max(need, text.capacity() * factor));
         } catch (const std::bad_alloc&) {
             bigger.reserve(need);
         }
-        AdviseLargePages(bigger.data(), bigger.capacity());
         bigger.append(text);
         text.swap(bigger);
     }
