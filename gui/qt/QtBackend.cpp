@@ -892,6 +892,12 @@ TQtBackend::TQtBackend(int& argc, char** argv) : F(std::make_unique<TImpl>()) {
             char buffer[16];
             ssize_t n = ::read(SignalPipe[0], buffer, sizeof(buffer));
             (void)n;
+            // A box left open would keep the program alive after its window
+            // has closed: dismiss it (once the main form has closed, no
+            // further box is shown).
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+                    box->done(QMessageBox::Ok);
             if (TCustomForm* form = Application->MainForm())
                 SendCloseRequest(form);
         });
@@ -980,6 +986,9 @@ std::unique_ptr<TControlPeer> TQtBackend::CreatePeer(TControl* control) {
 }
 
 int TQtBackend::ShowMessageBox(const String& text, const String& caption, win::UINT flags) {
+    // The program is ending: nobody may be there to press OK.
+    if (Application->Terminated())
+        return win::IDOK;
     QMessageBox box;
     box.setWindowTitle(ToQString(caption));
     box.setText(ToQString(text));

@@ -366,6 +366,25 @@ TEST_F(QtBackendTest, TerminationSignalsCloseTheMainFormLikeItsCloseButton) {
     EXPECT_TRUE(Application->Terminated());
 }
 
+TEST_F(QtBackendTest, ATerminationSignalDismissesAnOpenBoxAndShowsNoMore) {
+    // A safety net so that a broken close fails instead of hanging.
+    QTimer::singleShot(5000, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    QTimer::singleShot(50, [] { std::raise(SIGTERM); });
+    const auto start = std::chrono::steady_clock::now();
+    // Like a failed request: two boxes in a row from one handler.
+    ShowMessage("first"_cp);
+    ShowMessage("second"_cp);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!Application->Terminated() && std::chrono::steady_clock::now() < giveUp)
+        Application->HandleMessage();
+    EXPECT_TRUE(Application->Terminated());
+    EXPECT_EQ(RecordedMessageBoxes().size(), 2u);
+}
+
 TEST_F(QtBackendTest, SizeLimitsComeFromTheFormsWindowProcedure) {
     TForm* sizeable = NewForm<TForm>(Application);
     sizeable->SetBorderStyle(bsSizeable);
