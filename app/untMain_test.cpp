@@ -390,12 +390,7 @@ TEST_F(Form1Test, TimeOutFieldGivesTheClientsTimeOut) {
 
 TEST_F(Form1Test, SilentServerEndsInTheTimeOutBox) {
     ScriptedServer server;
-    ScriptedAnswer silent;
-    silent.talk = [](int, const std::atomic<bool>& stop) {
-        while (!stop)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    };
-    server.Push(silent);
+    server.Push(ScriptedAnswer::Silent());
     TypeServer("127.0.0.1:" + std::to_string(server.Port()));
     SendTextChange(Form->edtTimeOut, "0");  // one second
     Press();
@@ -529,12 +524,7 @@ TEST_F(Form1Test, ProxyPortWithTrailingBlanksAndTheAddressAsTyped) {
 
 TEST_F(Form1Test, ClosingDuringARequestEndsItAndFreesThePageListSafely) {
     ScriptedServer server;
-    ScriptedAnswer silent;
-    silent.talk = [](int, const std::atomic<bool>& stop) {
-        while (!stop)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    };
-    server.Push(silent);
+    server.Push(ScriptedAnswer::Silent());
     TypeServer("127.0.0.1:" + std::to_string(server.Port()));
     OnStatus = [&](const String& text) {
         if (text == "Соединение с сервером ЦБ установлено..."_cp)

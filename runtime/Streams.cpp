@@ -186,11 +186,15 @@ String TStringStream::ReadString(long long count) {
 
 // --- file streams ------------------------------------------------------------------------------
 
-long long THandleStream::Read(void* buffer, long long count) {
+namespace {
+
+// Repeats a read or write the system interrupted; a failure counts as 0 bytes.
+template <typename Transfer>
+long long Retrying(long long count, Transfer transfer) {
     if (count <= 0)
         return 0;
     while (true) {
-        const ssize_t n = ::read(FHandle, buffer, static_cast<std::size_t>(count));
+        const ssize_t n = transfer(static_cast<std::size_t>(count));
         if (n >= 0)
             return n;
         if (errno != EINTR)
@@ -198,16 +202,14 @@ long long THandleStream::Read(void* buffer, long long count) {
     }
 }
 
+}  // namespace
+
+long long THandleStream::Read(void* buffer, long long count) {
+    return Retrying(count, [&](std::size_t n) { return ::read(FHandle, buffer, n); });
+}
+
 long long THandleStream::Write(const void* buffer, long long count) {
-    if (count <= 0)
-        return 0;
-    while (true) {
-        const ssize_t n = ::write(FHandle, buffer, static_cast<std::size_t>(count));
-        if (n >= 0)
-            return n;
-        if (errno != EINTR)
-            return 0;
-    }
+    return Retrying(count, [&](std::size_t n) { return ::write(FHandle, buffer, n); });
 }
 
 long long THandleStream::Seek(long long offset, TSeekOrigin origin) {

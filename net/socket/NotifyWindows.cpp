@@ -6,29 +6,23 @@ namespace {
 
 // The class records, completed with the module instance at first use.  The
 // object reference in the extra bytes is pointer-sized.
+win::WNDCLASSA ClassRecord(win::WNDPROC proc, const char* name) {
+    win::WNDCLASSA c;
+    c.style = 0;
+    c.lpfnWndProc = proc;
+    c.cbClsExtra = 0;
+    c.cbWndExtra = sizeof(win::LONG_PTR);
+    c.lpszClassName = name;
+    return c;
+}
+
 win::WNDCLASSA& SocketWindowClass() {
-    static win::WNDCLASSA wc = [] {
-        win::WNDCLASSA c;
-        c.style = 0;
-        c.lpfnWndProc = &SocketWindowProc;
-        c.cbClsExtra = 0;
-        c.cbWndExtra = sizeof(win::LONG_PTR);
-        c.lpszClassName = PsockWindowClassName;
-        return c;
-    }();
+    static win::WNDCLASSA wc = ClassRecord(&SocketWindowProc, PsockWindowClassName);
     return wc;
 }
 
 win::WNDCLASSA& TimerWindowClass() {
-    static win::WNDCLASSA wc = [] {
-        win::WNDCLASSA c;
-        c.style = 0;
-        c.lpfnWndProc = &TimerWindowProc;
-        c.cbClsExtra = 0;
-        c.cbWndExtra = sizeof(win::LONG_PTR);
-        c.lpszClassName = TmrWindowClassName;
-        return c;
-    }();
+    static win::WNDCLASSA wc = ClassRecord(&TimerWindowProc, TmrWindowClassName);
     return wc;
 }
 

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
@@ -62,6 +63,15 @@ bool SendAll(int fd, const std::string& bytes) {
         sent += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+ScriptedAnswer ScriptedAnswer::Silent() {
+    ScriptedAnswer a;
+    a.talk = [](int, const std::atomic<bool>& stop) {
+        while (!stop)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    };
+    return a;
 }
 
 ScriptedServer::ScriptedServer(PortKind portKind) {

@@ -25,6 +25,9 @@ struct ScriptedAnswer {
     // Instead of `bytes`: a function that talks on the connected descriptor;
     // `stop` turns true when the server shuts down.
     std::function<void(int fd, const std::atomic<bool>& stop)> talk;
+
+    // A peer that takes the request and then says nothing until the server stops.
+    static ScriptedAnswer Silent();
 };
 
 class ScriptedServer {
