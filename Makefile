@@ -2,7 +2,8 @@
 # missing first, so both work on a fresh Debian 12 machine as root.
 
 PACKAGES := g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-            qt6-base-dev libgl-dev fonts-dejavu-core tinyproxy squid curl clang libclang-rt-14-dev locales
+            qt6-base-dev libgl-dev fonts-dejavu-core tinyproxy squid curl clang libclang-rt-14-dev locales \
+            libcurl4-openssl-dev libexpat1-dev zlib1g-dev apache2-utils
 JOBS     ?= $(shell nproc)
 
 .PHONY: all deps build test test-asan demo bench fuzz clean

@@ -22,12 +22,6 @@ bool AllDigits(std::string_view s) {
     return !s.empty() && std::all_of(s.begin(), s.end(), IsDigit);
 }
 
-int DaysInMonth(int year, int month) {
-    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
 std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
@@ -56,39 +50,6 @@ bool IsRate(std::string_view s) {
 }
 
 }  // namespace
-
-std::string Date::Text() const {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", Day, Month, Year);
-    return buf;
-}
-
-std::optional<Date> ParseDate(std::string_view text) {
-    const auto first = text.find_first_of("./-");
-    if (first == std::string_view::npos)
-        return std::nullopt;
-    const char sep = text[first];
-    const auto second = text.find(sep, first + 1);
-    if (second == std::string_view::npos)
-        return std::nullopt;
-    const auto day = text.substr(0, first);
-    const auto month = text.substr(first + 1, second - first - 1);
-    const auto year = text.substr(second + 1);
-    if (!AllDigits(day) || !AllDigits(month) || !AllDigits(year) || day.size() > 2 ||
-        month.size() > 2 || year.size() != 4)
-        return std::nullopt;
-    auto number = [](std::string_view s) {
-        int v = 0;
-        for (char c : s)
-            v = v * 10 + (c - '0');
-        return v;
-    };
-    Date d{number(year), number(month), number(day)};
-    if (d.Year < 1 || d.Month < 1 || d.Month > 12 || d.Day < 1 ||
-        d.Day > DaysInMonth(d.Year, d.Month))
-        return std::nullopt;
-    return d;
-}
 
 RatesData RatesData::Parse(std::string_view text, const std::string& source) {
     RatesData data;
@@ -179,18 +140,24 @@ RatesData RatesData::Load(const std::string& path) {
     return Parse(text.str(), path);
 }
 
-const RatesTable* RatesData::RatesOn(const Date& date) const {
+Date RatesData::First() const {
+    return FTables.front().From;
+}
+
+Date RatesData::Last() const {
+    return FTables.back().From;
+}
+
+std::optional<RatesTable> RatesData::RatesOn(const Date& date) const {
     const RatesTable* found = nullptr;
     for (const auto& t : FTables) {
         if (t.From > date)
             break;
         found = &t;
     }
-    return found;
-}
-
-const RatesTable* RatesData::Latest() const {
-    return FTables.empty() ? nullptr : &FTables.back();
+    if (found == nullptr)
+        return std::nullopt;
+    return *found;
 }
 
 }  // namespace rates

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "runtime/String.h"
+#include "tools/rates-server/RatesPages.h"
 
 namespace rates {
 
@@ -140,45 +140,6 @@ std::optional<std::string> QueryValue(std::string_view query, std::string_view k
     }
 }
 
-std::string Response(int status, std::string_view reason, const std::string& body, bool withBody) {
-    std::string r = "HTTP/1.0 " + std::to_string(status) + " " + std::string(reason);
-    r += kCrLf;
-    r += "Server: kurs-rates-server";
-    r += kCrLf;
-    r += "Content-Type: text/html; charset=windows-1251";
-    r += kCrLf;
-    r += "Content-Length: " + std::to_string(body.size());
-    r += kCrLf;
-    r += "Connection: close";
-    r += kCrLf;
-    if (status == 501) {
-        r += "Allow: GET, HEAD";
-        r += kCrLf;
-    }
-    r += kCrLf;
-    if (withBody)
-        r += body;
-    return r;
-}
-
-// A short page for an error status; the text is UTF-8 here.
-std::string ErrorPage(int status, std::string_view reason, std::string_view russian) {
-    const std::string title = std::to_string(status) + " " + std::string(reason);
-    std::string page;
-    for (std::string_view line :
-         {std::string_view("<html>"), std::string_view("<head>"),
-          std::string_view(
-              "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">")}) {
-        page += line;
-        page += kCrLf;
-    }
-    page += "<title>" + title + "</title>\r\n</head>\r\n<body>\r\n";
-    page += "<h1>" + title + "</h1>\r\n";
-    page += "<p>" + std::string(russian) + "</p>\r\n";
-    page += "</body>\r\n</html>\r\n";
-    return Utf8ToCp1251(page);
-}
-
 std::string BadRequest(bool withBody) {
     return Response(400, "Bad Request", ErrorPage(400, "Bad Request", "Запрос не понят сервером."),
                     withBody);
@@ -207,66 +168,42 @@ bool HasRequestLine(std::string_view received) {
     return RequestLine(received).has_value();
 }
 
+std::string Response(int status, std::string_view reason, const std::string& body, bool withBody) {
+    std::string r = "HTTP/1.0 " + std::to_string(status) + " " + std::string(reason);
+    r += kCrLf;
+    r += "Server: kurs-rates-server";
+    r += kCrLf;
+    r += "Content-Type: text/html; charset=windows-1251";
+    r += kCrLf;
+    r += "Content-Length: " + std::to_string(body.size());
+    r += kCrLf;
+    r += "Connection: close";
+    r += kCrLf;
+    if (status == 501) {
+        r += "Allow: GET, HEAD";
+        r += kCrLf;
+    }
+    r += kCrLf;
+    if (withBody)
+        r += body;
+    return r;
+}
+
 std::string BadRequestAnswer() {
     return BadRequest(true);
 }
 
-std::string RatesPage(const RatesTable* table, const Date& requested) {
-    std::string p;
-    auto line = [&p](std::string_view text) {
-        p += text;
-        p += kCrLf;
-    };
-    line("<html>");
-    line("<head>");
-    line("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">");
-    line("<title>Официальные курсы валют</title>");
-    line("</head>");
-    line("<body>");
-    line("<h3>Официальные курсы иностранных валют на заданную дату</h3>");
-    line("<p>Дата запроса: " + requested.Text() + "</p>");
-    if (table == nullptr) {
-        line("<p>Курсы иностранных валют на " + requested.Text() + " не зарегистрированы.</p>");
-    } else {
-        line("<p>Центральный банк Российской Федерации установил с " + table->From.Text() +
-             " следующие курсы иностранных валют к рублю без обязательств покупать или продавать"
-             " указанные валюты по данному курсу.</p>");
-        line("<table border=\"1\" cellpadding=\"3\">");
-        line("<tr>");
-        for (std::string_view head : {"Единиц", "Букв. код", "Валюта", "Цифр. код", "Курс, руб."})
-            line("<th>" + std::string(head) + "</th>");
-        line("</tr>");
-        // The nominal two lines above the name, the rate two lines below it.
-        for (const auto& c : table->Currencies) {
-            line("<tr>");
-            line("<td>" + std::to_string(c.Nominal) + "</td>");
-            line("<td>" + c.CharCode + "</td>");
-            line("<td>" + c.Name + "</td>");
-            line("<td>" + c.NumCode + "</td>");
-            line("<td>" + c.Rate + "</td>");
-            line("</tr>");
-        }
-        line("</table>");
-    }
-    line(
-        "<p><small>Образец для проверки программы kurs: условные цифры, а не официальные"
-        " курсы.</small></p>");
-    line("</body>");
-    line("</html>");
-    return Utf8ToCp1251(p);
-}
-
-std::string Answer(std::string_view head, const RatesData& data) {
+Request ReadRequest(std::string_view head) {
+    Request r;
     const auto requestLine = RequestLine(head);
     const auto parts = requestLine ? SplitRequestLine(*requestLine) : std::nullopt;
     if (!parts)
-        return BadRequest(true);
-    const bool isHead = parts->Method == "HEAD";
-    if (parts->Method != "GET" && !isHead)
-        return Response(
-            501, "Not Implemented",
-            ErrorPage(501, "Not Implemented", "Сервер отвечает только на запросы GET и HEAD."),
-            true);
+        return r;
+    r.IsHead = parts->Method == "HEAD";
+    if (parts->Method != "GET" && !r.IsHead) {
+        r.What = RequestKind::NotImplemented;
+        return r;
+    }
 
     // An absolute URL, as a proxy forwards it: drop the scheme and the host.
     std::string absolute;
@@ -280,38 +217,51 @@ std::string Answer(std::string_view head, const RatesData& data) {
         target = absolute;
     }
     if (target.empty() || target.front() != '/')
-        return BadRequest(!isHead);
+        return r;
     target = target.substr(0, target.find('#'));
     const auto question = target.find('?');
     const auto path = target.substr(0, question);
     const auto query =
         question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
 
-    if (!SameAscii(path, kRatesPath))
-        return Response(404, "Not Found",
-                        ErrorPage(404, "Not Found", "Такой страницы на этом сервере нет."),
-                        !isHead);
-
+    if (!SameAscii(path, kRatesPath)) {
+        r.What = RequestKind::NotFound;
+        return r;
+    }
     const auto dateText = QueryValue(query, "date_req");
-    const RatesTable* table = nullptr;
-    Date requested;
-    if (!dateText || dateText->empty()) {
-        // No date asked for: the latest rates, as of their own date.
-        table = data.Latest();
-        if (table)
-            requested = table->From;
-    } else {
-        const auto date = ParseDate(*dateText);
-        if (!date)
+    if (dateText && !dateText->empty()) {
+        r.Date = ParseDate(*dateText);
+        if (!r.Date) {
+            r.What = RequestKind::BadDate;
+            return r;
+        }
+    }
+    r.What = RequestKind::RatesPage;
+    return r;
+}
+
+std::string ErrorAnswer(const Request& request) {
+    switch (request.What) {
+        case RequestKind::NotImplemented:
+            return Response(
+                501, "Not Implemented",
+                ErrorPage(501, "Not Implemented", "Сервер отвечает только на запросы GET и HEAD."),
+                true);
+        case RequestKind::NotFound:
+            return Response(404, "Not Found",
+                            ErrorPage(404, "Not Found", "Такой страницы на этом сервере нет."),
+                            !request.IsHead);
+        case RequestKind::BadDate:
             return Response(
                 400, "Bad Request",
                 ErrorPage(400, "Bad Request",
                           "Дата указывается как дд.мм.гггг, дд/мм/гггг или дд-мм-гггг."),
-                !isHead);
-        requested = *date;
-        table = data.RatesOn(requested);
+                !request.IsHead);
+        case RequestKind::BadRequest:
+        case RequestKind::RatesPage:
+            break;
     }
-    return Response(200, "OK", RatesPage(table, requested), !isHead);
+    return BadRequest(!request.IsHead);
 }
 
 }  // namespace rates

@@ -1,13 +1,15 @@
 #pragma once
-// What the rates server answers: the HTTP/1.0 request head is examined as it
-// arrives, and a complete head is turned into the bytes of one response.
-// No sockets here, so every rule can be exercised directly.
+// The HTTP/1.0 side of the rates server: the request head is examined as it
+// arrives, a complete head is read into what it asks for, and answers are
+// framed into whole responses.  No sockets here, so every rule can be
+// exercised directly.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "tools/rates-server/RatesData.h"
+#include "tools/rates-server/RatesTable.h"
 
 namespace rates {
 
@@ -33,20 +35,34 @@ HeadState ExamineHead(std::string_view received);
 // its side before the empty line: a complete request line is still answered).
 bool HasRequestLine(std::string_view received);
 
-// The whole response (status line, header lines, empty line, body) to the
-// request whose head is given.  The first line of the head must be complete.
-// Status: 200 for the rates page (with rates, or with the notice that none
-// were registered for the date), 400 for a bad request line or a date that
-// is not a date, 404 for any other path, 501 for methods other than GET and
-// HEAD.  The body is Windows-1251 HTML; HEAD gets the head alone.
-std::string Answer(std::string_view head, const RatesData& data);
+enum class RequestKind {
+    RatesPage,       // GET or HEAD of the rates page
+    BadRequest,      // 400: the request line or its target cannot be read
+    BadDate,         // 400: date_req is not a date
+    NotFound,        // 404: any other path
+    NotImplemented,  // 501: a method other than GET and HEAD
+};
+
+struct Request {
+    RequestKind What = RequestKind::BadRequest;
+    bool IsHead = false;
+    // The date asked for by a rates page request; none when the query names
+    // no date (or an empty one).
+    std::optional<rates::Date> Date;
+};
+
+// What the head asks for; its first line must be complete.  The target may
+// be a path or an absolute http:// URL, as a proxy forwards it.
+Request ReadRequest(std::string_view head);
+
+// A whole response: status line, header lines, empty line and, when
+// withBody, the body (Windows-1251 HTML).
+std::string Response(int status, std::string_view reason, const std::string& body, bool withBody);
+
+// The response to a request that is not for a rates page (400, 404, 501).
+std::string ErrorAnswer(const Request& request);
 
 // The 400 response for a request that cannot be read at all.
 std::string BadRequestAnswer();
-
-// The body of the rates page for a requested date: the table in force then,
-// or the notice that no rates were registered when table is nullptr.
-// Windows-1251 HTML, lines ended by CR LF.
-std::string RatesPage(const RatesTable* table, const Date& requested);
 
 }  // namespace rates

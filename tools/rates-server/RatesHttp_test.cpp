@@ -1,4 +1,5 @@
 #include "tools/rates-server/RatesHttp.h"
+#include "tools/rates-server/RatesService.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +12,16 @@ namespace {
 using test::Lines;
 using test::ParseResponse;
 
-const RatesData& Sample() {
-    static const RatesData data = RatesData::Load(KURS_RATES_SAMPLE_DATA);
-    return data;
+// The answer of a service that serves the sample data alone, which always
+// answers at once.
+std::string Answer(const std::string& head) {
+    static RatesService service(RatesData::Load(KURS_RATES_SAMPLE_DATA));
+    auto answer = service.Answer(head, [](std::string) { ADD_FAILURE() << "answered later"; });
+    return answer.value_or("");
 }
 
 std::string Get(const std::string& target) {
-    return Answer("GET " + target + " HTTP/1.0\r\nHost: x\r\n\r\n", Sample());
+    return Answer("GET " + target + " HTTP/1.0\r\nHost: x\r\n\r\n");
 }
 
 const std::string kPage = "/markets/scripts/val_res1a.asp?date_req=";
@@ -101,7 +105,7 @@ TEST(RatesPage, DatesAndTargets) {
         {kPage + "07%2E12%2E2000", 200, "07.12.2000"},
         {kPage + "7.12.2000", 200, "07.12.2000"},
         {kPage + "10.12.2000", 200, "08.12.2000"},  // latest earlier rates
-        {kPage + "01.01.2030", 200, "12.12.2000"},
+        {kPage + "01.01.2030", 200, nullptr},       // after the data: no rates
         {kPage + "01.12.2000", 200, "01.12.2000"},
         {kPage + "30.11.2000", 200, ""},  // before the first rates
         {kPage, 200, "12.12.2000"},       // no date: the latest
@@ -143,18 +147,18 @@ TEST(RatesPage, DatesAndTargets) {
 }
 
 TEST(RatesPage, MethodsOtherThanGetAndHead) {
-    const auto head = Answer("HEAD " + kPage + "07.12.2000 HTTP/1.0\r\n\r\n", Sample());
+    const auto head = Answer("HEAD " + kPage + "07.12.2000 HTTP/1.0\r\n\r\n");
     const auto get = ParseResponse(Get(kPage + "07.12.2000"));
     const auto h = ParseResponse(head);
     EXPECT_EQ(h.Status, 200);
     EXPECT_TRUE(h.Body.empty());
     EXPECT_EQ(h.Header("Content-Length"), std::to_string(get.Body.size()));
 
-    const auto post = ParseResponse(Answer("POST " + kPage + " HTTP/1.0\r\n\r\n", Sample()));
+    const auto post = ParseResponse(Answer("POST " + kPage + " HTTP/1.0\r\n\r\n"));
     EXPECT_EQ(post.Status, 501);
     EXPECT_EQ(post.Header("Allow"), "GET, HEAD");
     // Methods are case-sensitive.
-    EXPECT_EQ(ParseResponse(Answer("get / HTTP/1.0\r\n\r\n", Sample())).Status, 501);
+    EXPECT_EQ(ParseResponse(Answer("get / HTTP/1.0\r\n\r\n")).Status, 501);
 }
 
 TEST(ExamineHead, FindsTheEndOfTheHeadAndBadRequestLines) {

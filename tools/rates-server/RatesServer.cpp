@@ -30,7 +30,10 @@ void SetNonBlocking(int fd) {
 }  // namespace
 
 RatesServer::RatesServer(RatesData data, ServerLimits limits)
-    : FData(std::move(data)), FLimits(limits) {
+    : RatesServer(std::make_unique<RatesService>(std::move(data)), limits) {}
+
+RatesServer::RatesServer(std::unique_ptr<RatesService> service, ServerLimits limits)
+    : FLimits(limits), FService(std::move(service)) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error("cannot create a pipe: " + ErrnoText(errno));
@@ -39,6 +42,9 @@ RatesServer::RatesServer(RatesData data, ServerLimits limits)
 }
 
 RatesServer::~RatesServer() {
+    // The service's workers may deliver until it is gone; the pipe they
+    // write to closes after.
+    FService.reset();
     CloseAll();
     if (FListenFd >= 0)
         close(FListenFd);
@@ -95,6 +101,14 @@ void RatesServer::Listen(const std::string& addressAndPort) {
         throw ListenError("cannot listen on " + addressAndPort + ": " + failure);
 }
 
+void RatesServer::Adopt(int listeningFd) {
+    SetNonBlocking(listeningFd);
+    fcntl(listeningFd, F_SETFD, FD_CLOEXEC);
+    if (FListenFd >= 0)
+        close(FListenFd);
+    FListenFd = listeningFd;
+}
+
 std::string RatesServer::Address() const {
     if (FListenFd < 0)
         return {};
@@ -117,6 +131,7 @@ int RatesServer::Port() const {
 }
 
 void RatesServer::Stop() noexcept {
+    FStopRequested = true;
     const char byte = 1;
     // A full pipe already holds a wake-up; nothing else can go wrong here.
     [[maybe_unused]] const auto n = write(FWakeWrite, &byte, 1);
@@ -142,8 +157,12 @@ void RatesServer::Run() {
         if (!accepting && FConnections.size() < FLimits.MaxConnections)
             next = FAcceptPausedUntil;
         for (const auto& c : FConnections) {
-            fds.push_back(
-                {c.Fd, static_cast<short>(c.State == Phase::Writing ? POLLOUT : POLLIN), 0});
+            // A connection waiting for its answer is watched for nothing;
+            // poll still reports a hang-up or an error, which ends it.
+            const short events = c.State == Phase::Writing   ? POLLOUT
+                                 : c.State == Phase::Waiting ? 0
+                                                             : POLLIN;
+            fds.push_back({c.Fd, events, 0});
             next = std::min(next, c.Deadline);
         }
         int timeoutMs = -1;
@@ -157,8 +176,15 @@ void RatesServer::Run() {
                 continue;
             throw std::runtime_error("poll failed: " + ErrnoText(errno));
         }
-        if (fds[0].revents != 0)
-            break;  // Stop()
+        if (fds[0].revents != 0) {
+            char drain[64];
+            while (read(FWakeRead, drain, sizeof drain) > 0) {
+            }
+            if (FStopRequested)
+                break;
+            TakeDelivered();
+            continue;
+        }
 
         // The connections polled are the first fds.size() - 2 of the list;
         // walk them backwards so that closing one does not move the others.
@@ -169,7 +195,9 @@ void RatesServer::Run() {
                 continue;
             auto& c = FConnections[i];
             bool keep = true;
-            if (ev & (POLLIN | POLLHUP | POLLERR))
+            if (c.State == Phase::Waiting)
+                keep = false;  // a hang-up or an error while the answer is prepared
+            else if (ev & (POLLIN | POLLHUP | POLLERR))
                 keep = c.State == Phase::Writing ? OnWritable(c) : OnReadable(c);
             else if (ev & POLLOUT)
                 keep = OnWritable(c);
@@ -182,10 +210,8 @@ void RatesServer::Run() {
             AcceptAll();
     }
     CloseAll();
-    // Take the wake-up bytes, so that a later Run() serves again.
-    char drain[64];
-    while (read(FWakeRead, drain, sizeof drain) > 0) {
-    }
+    // So that a later Run() serves again.
+    FStopRequested = false;
 }
 
 void RatesServer::AcceptAll() {
@@ -199,6 +225,7 @@ void RatesServer::AcceptAll() {
         }
         SetNonBlocking(fd);
         Connection c;
+        c.Id = FNextId++;
         c.Fd = fd;
         c.Deadline = Clock::now() + FLimits.RequestTimeout;
         FConnections.push_back(std::move(c));
@@ -224,9 +251,11 @@ bool RatesServer::OnReadable(Connection& c) {
             // answered, anything less is dropped.
             if (!HasRequestLine(c.In))
                 return false;
-            StartAnswer(c, ExamineHead(c.In) == HeadState::BadRequestLine ? BadRequestAnswer()
-                                                                          : Answer(c.In, FData));
-            return OnWritable(c);
+            if (ExamineHead(c.In) == HeadState::BadRequestLine) {
+                StartAnswer(c, BadRequestAnswer());
+                return OnWritable(c);
+            }
+            return OnRequest(c);
         }
         if (c.State == Phase::Draining)
             continue;  // read and dropped
@@ -235,8 +264,7 @@ bool RatesServer::OnReadable(Connection& c) {
             case HeadState::Incomplete:
                 continue;
             case HeadState::Complete:
-                StartAnswer(c, Answer(c.In, FData));
-                return OnWritable(c);
+                return OnRequest(c);
             case HeadState::BadRequestLine:
             case HeadState::TooLong:
                 StartAnswer(c, BadRequestAnswer());
@@ -244,6 +272,50 @@ bool RatesServer::OnReadable(Connection& c) {
         }
     }
     return true;
+}
+
+bool RatesServer::OnRequest(Connection& c) {
+    const std::uint64_t id = c.Id;
+    auto answer =
+        FService->Answer(c.In, [this, id](std::string later) { Deliver(id, std::move(later)); });
+    if (!answer) {
+        c.In.clear();
+        c.In.shrink_to_fit();
+        c.State = Phase::Waiting;
+        c.Deadline = Clock::now() + FLimits.AnswerTimeout;
+        return true;
+    }
+    StartAnswer(c, std::move(*answer));
+    return OnWritable(c);
+}
+
+void RatesServer::Deliver(std::uint64_t id, std::string answer) {
+    {
+        std::lock_guard lock(FDeliveredLock);
+        FDelivered.emplace_back(id, std::move(answer));
+    }
+    const char byte = 2;
+    [[maybe_unused]] const auto n = write(FWakeWrite, &byte, 1);
+}
+
+void RatesServer::TakeDelivered() {
+    std::vector<std::pair<std::uint64_t, std::string>> delivered;
+    {
+        std::lock_guard lock(FDeliveredLock);
+        delivered.swap(FDelivered);
+    }
+    for (auto& [id, answer] : delivered) {
+        // The connection may have gone meanwhile: its answer is dropped.
+        for (std::size_t i = 0; i < FConnections.size(); ++i) {
+            auto& c = FConnections[i];
+            if (c.Id != id || c.State != Phase::Waiting)
+                continue;
+            StartAnswer(c, std::move(answer));
+            if (!OnWritable(c))
+                CloseConnection(i);
+            break;
+        }
+    }
 }
 
 void RatesServer::StartAnswer(Connection& c, std::string answer) {

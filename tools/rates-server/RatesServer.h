@@ -4,13 +4,19 @@
 // connection has a deadline, so a client that sends nothing, or reads
 // nothing, is dropped without holding up anyone else.
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/rates-server/RatesData.h"
+#include "tools/rates-server/RatesService.h"
 
 namespace rates {
 
@@ -22,6 +28,9 @@ class ListenError : public std::runtime_error {
 struct ServerLimits {
     // From the accept to the end of the request head.
     std::chrono::milliseconds RequestTimeout{10000};
+    // From the end of the request head to an answer that the service
+    // prepares on another thread (it promises one within 10 seconds).
+    std::chrono::milliseconds AnswerTimeout{15000};
     // To hand the whole answer to the client.
     std::chrono::milliseconds SendTimeout{10000};
     // After the answer, how long what the client still sends is read and
@@ -33,7 +42,9 @@ struct ServerLimits {
 
 class RatesServer {
   public:
+    // Serves the history alone.
     explicit RatesServer(RatesData data, ServerLimits limits = {});
+    explicit RatesServer(std::unique_ptr<RatesService> service, ServerLimits limits = {});
     ~RatesServer();
     RatesServer(const RatesServer&) = delete;
     RatesServer& operator=(const RatesServer&) = delete;
@@ -43,21 +54,26 @@ class RatesServer {
     // port.  ListenError with the reason.
     void Listen(const std::string& addressAndPort);
     // The address actually bound, "127.0.0.1:8080"; empty before Listen.
+    // Takes a socket that already listens, as systemd hands it over; it is
+    // made non-blocking and closed with the server.
+    void Adopt(int listeningFd);
     std::string Address() const;
     int Port() const;
 
     // Serves until Stop(); then closes every connection and returns.
     void Run();
-    // Ends Run() from any thread or from a signal handler (it only writes
-    // one byte to a pipe).  A Stop() before Run() makes Run() return at once.
+    // Ends Run() from any thread or from a signal handler (it sets a flag
+    // and writes one byte to a pipe).  A Stop() before Run() makes Run()
+    // return at once.
     void Stop() noexcept;
 
     std::size_t OpenConnections() const { return FConnections.size(); }
 
   private:
     using Clock = std::chrono::steady_clock;
-    enum class Phase { Reading, Writing, Draining };
+    enum class Phase { Reading, Waiting, Writing, Draining };
     struct Connection {
+        std::uint64_t Id = 0;
         int Fd = -1;
         Phase State = Phase::Reading;
         bool PeerClosed = false;
@@ -68,6 +84,12 @@ class RatesServer {
     };
 
     void AcceptAll();
+    // Hands a complete request to the service; false when the connection
+    // is finished.
+    bool OnRequest(Connection& c);
+    // An answer the service finished on another thread, for connection id.
+    void Deliver(std::uint64_t id, std::string answer);
+    void TakeDelivered();
     // Each returns false when the connection is finished and must be closed.
     bool OnReadable(Connection& c);
     bool OnWritable(Connection& c);
@@ -75,13 +97,18 @@ class RatesServer {
     void CloseConnection(std::size_t index);
     void CloseAll();
 
-    RatesData FData;
     ServerLimits FLimits;
     int FListenFd = -1;
     int FWakeRead = -1;
     int FWakeWrite = -1;
     Clock::time_point FAcceptPausedUntil{};
     std::vector<Connection> FConnections;
+    std::uint64_t FNextId = 1;
+    std::atomic<bool> FStopRequested{false};
+    std::mutex FDeliveredLock;
+    std::vector<std::pair<std::uint64_t, std::string>> FDelivered;
+    // Last, so that it is gone first: its workers may still deliver.
+    std::unique_ptr<RatesService> FService;
 };
 
 }  // namespace rates

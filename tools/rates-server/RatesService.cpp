@@ -1,0 +1,39 @@
+#include "tools/rates-server/RatesService.h"
+
+#include "tools/rates-server/RatesPages.h"
+
+namespace rates {
+
+RatesService::RatesService(std::optional<RatesData> history, std::unique_ptr<Upstream> upstream)
+    : FHistory(std::move(history)), FUpstream(std::move(upstream)) {}
+
+RatesService::~RatesService() = default;
+
+std::optional<std::string> RatesService::Answer(std::string_view head, Later later) {
+    const Request request = ReadRequest(head);
+    if (request.What != RequestKind::RatesPage)
+        return ErrorAnswer(request);
+    const bool withBody = !request.IsHead;
+
+    // The history answers every date up to its end; without a date it
+    // answers its latest rates, unless the bank's service can give today's.
+    const bool local = FHistory && (request.Date ? *request.Date <= FHistory->Last() : !FUpstream);
+    if (local) {
+        const Date date = request.Date.value_or(FHistory->Last());
+        const auto table = FHistory->RatesOn(date);
+        return Response(200, "OK", RatesPage(table ? &*table : nullptr, date), withBody);
+    }
+    const Date date = request.Date.value_or(MoscowToday());
+    if (!FUpstream)
+        return Response(200, "OK", NoRatesPage(date), withBody);
+
+    FUpstream->Fetch(date, [later = std::move(later), date, withBody](const UpstreamResult& r) {
+        if (r.Ok)
+            later(Response(200, "OK", RatesPage(&r.Table, date), withBody));
+        else
+            later(Response(502, "Bad Gateway", UpstreamFailurePage(date), withBody));
+    });
+    return std::nullopt;
+}
+
+}  // namespace rates
