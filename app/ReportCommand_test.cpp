@@ -135,7 +135,7 @@ class ReportCommand : public TestHome {
 };
 
 TEST_F(ReportCommand, PrintsTheReportAndTheStatusTextsAndWritesNoSettings) {
-    RatesServerProcess server(KURS_RATES_SERVER_BINARY);
+    RatesServerProcess server(KURS_RATES_SERVER_BINARY, {"--data", KURS_RATES_SAMPLE_DATA});
     ASSERT_TRUE(server.Running()) << server.Output();
     const ProgramResult r = Run({"--server", server.Address(), "--date", "07.12.2000"});
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
@@ -155,7 +155,7 @@ TEST_F(ReportCommand, PrintsTheReportAndTheStatusTextsAndWritesNoSettings) {
 }
 
 TEST_F(ReportCommand, DateBeforeTheFirstRatesGivesTheNotice) {
-    RatesServerProcess server(KURS_RATES_SERVER_BINARY);
+    RatesServerProcess server(KURS_RATES_SERVER_BINARY, {"--data", KURS_RATES_SAMPLE_DATA});
     ASSERT_TRUE(server.Running()) << server.Output();
     // The C locale's date separator is "/".
     const ProgramResult r = Run({"--server", server.Address(), "--date", "01.01.1999", "--quiet"});
@@ -168,7 +168,7 @@ TEST_F(ReportCommand, ThroughTinyproxy) {
                                         testing_support::PortKind::FourDigits);
     if (!proxy.Running())
         GTEST_SKIP() << proxy.Problem();
-    RatesServerProcess server(KURS_RATES_SERVER_BINARY);
+    RatesServerProcess server(KURS_RATES_SERVER_BINARY, {"--data", KURS_RATES_SAMPLE_DATA});
     ASSERT_TRUE(server.Running()) << server.Output();
     const ProgramResult r = Run({"--server", server.Address(), "--date", "07.12.2000", "--proxy",
                                  "127.0.0.1:" + std::to_string(proxy.Port())});
@@ -177,7 +177,7 @@ TEST_F(ReportCommand, ThroughTinyproxy) {
 }
 
 TEST_F(ReportCommand, UsesTheWindowsStoredSettingsWithoutWritingThem) {
-    RatesServerProcess server(KURS_RATES_SERVER_BINARY);
+    RatesServerProcess server(KURS_RATES_SERVER_BINARY, {"--data", KURS_RATES_SAMPLE_DATA});
     ASSERT_TRUE(server.Running()) << server.Output();
     // A proxy that is stored but switched off by --no-proxy.
     StoreSettings(

@@ -198,7 +198,8 @@ TEST_F(ShownWindow, RestoresTheStoredPlaceAndSettingsWhenShown) {
 }
 
 TEST_F(ShownWindow, ScreenshotsOfTheReportAndOfTheSettingsPanel) {
-    app_testing::RatesServerProcess server(KURS_RATES_SERVER_BINARY);
+    app_testing::RatesServerProcess server(KURS_RATES_SERVER_BINARY,
+                                           {"--data", KURS_RATES_SAMPLE_DATA});
     ASSERT_TRUE(server.Running()) << server.Output();
     SetDateSeparator('.');  // as the Russian regional settings have it
     Open();

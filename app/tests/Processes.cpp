@@ -190,8 +190,18 @@ bool ChildProcess::WaitForOutput(const std::string& text, int timeoutMs) const {
     return true;
 }
 
-RatesServerProcess::RatesServerProcess(const std::string& path)
-    : FChild(path, {"--listen", "127.0.0.1:0"}) {
+namespace {
+
+std::vector<std::string> WithListen(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--listen", "127.0.0.1:0"});
+    return args;
+}
+
+}  // namespace
+
+RatesServerProcess::RatesServerProcess(const std::string& path,
+                                       const std::vector<std::string>& args)
+    : FChild(path, WithListen(args)) {
     const std::string prefix = "listening on 127.0.0.1:";
     if (!FChild.WaitForOutput("\n"))
         return;

@@ -56,10 +56,11 @@ class ChildProcess {
     bool FReaped = false;
 };
 
-// kurs-rates-server on 127.0.0.1 at the port it picks itself.
+// kurs-rates-server on 127.0.0.1 at the port it picks itself, with the
+// arguments given (the bank's bundled history when there are none).
 class RatesServerProcess {
   public:
-    explicit RatesServerProcess(const std::string& path);
+    explicit RatesServerProcess(const std::string& path, const std::vector<std::string>& args = {});
     bool Running() const { return FPort > 0; }
     int Port() const { return FPort; }
     std::string Address() const { return "127.0.0.1:" + std::to_string(FPort); }
