@@ -86,7 +86,7 @@ void RatesServer::Listen(const std::string& addressAndPort) {
         }
         const int one = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, 128) != 0) {
+        if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, SOMAXCONN) != 0) {
             failure = ErrnoText(errno);
             close(fd);
             continue;
@@ -150,11 +150,14 @@ void RatesServer::Run() {
 
         fds.clear();
         fds.push_back({FWakeRead, POLLIN, 0});
-        const bool accepting =
-            FConnections.size() < FLimits.MaxConnections && now >= FAcceptPausedUntil;
+        const bool room =
+            FConnections.size() < FLimits.MaxConnections ||
+            std::any_of(FConnections.begin(), FConnections.end(),
+                        [](const Connection& c) { return c.State == Phase::Reading; });
+        const bool accepting = room && now >= FAcceptPausedUntil;
         fds.push_back({FListenFd, static_cast<short>(accepting ? POLLIN : 0), 0});
         auto next = Clock::time_point::max();
-        if (!accepting && FConnections.size() < FLimits.MaxConnections)
+        if (!accepting && room)
             next = FAcceptPausedUntil;
         for (const auto& c : FConnections) {
             // A connection waiting for its answer is watched for nothing;
@@ -215,21 +218,39 @@ void RatesServer::Run() {
 }
 
 void RatesServer::AcceptAll() {
-    while (FConnections.size() < FLimits.MaxConnections) {
+    for (;;) {
         const int fd = accept4(FListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                if (DropOldestReader())
+                    continue;
                 // Out of descriptors: the clients wait in the queue a little.
                 FAcceptPausedUntil = Clock::now() + std::chrono::milliseconds(100);
+            }
             return;  // EAGAIN, or a client that gave up before we took it
         }
-        SetNonBlocking(fd);
+        // Full: the oldest client that has not sent a whole request gives
+        // way, so idle or slow clients cannot keep the others out.
+        if (FConnections.size() >= FLimits.MaxConnections && !DropOldestReader()) {
+            close(fd);
+            return;
+        }
         Connection c;
         c.Id = FNextId++;
         c.Fd = fd;
         c.Deadline = Clock::now() + FLimits.RequestTimeout;
         FConnections.push_back(std::move(c));
     }
+}
+
+bool RatesServer::DropOldestReader() {
+    // The list is in the order of acceptance.
+    for (std::size_t i = 0; i < FConnections.size(); ++i)
+        if (FConnections[i].State == Phase::Reading) {
+            CloseConnection(i);
+            return true;
+        }
+    return false;
 }
 
 bool RatesServer::OnReadable(Connection& c) {

@@ -36,8 +36,10 @@ struct ServerLimits {
     // After the answer, how long what the client still sends is read and
     // dropped, so that closing does not reset the connection under its reply.
     std::chrono::milliseconds LingerTimeout{2000};
-    // Connections open at once; further clients wait in the listen queue.
-    std::size_t MaxConnections = 256;
+    // Connections open at once.  When all are taken, the oldest one that
+    // has not sent a whole request is dropped for a new client; when every
+    // one is busy with an answer, new clients wait in the listen queue.
+    std::size_t MaxConnections = 4096;
 };
 
 class RatesServer {
@@ -84,6 +86,9 @@ class RatesServer {
     };
 
     void AcceptAll();
+    // Closes the oldest connection still reading its request; false when
+    // there is none.
+    bool DropOldestReader();
     // Hands a complete request to the service; false when the connection
     // is finished.
     bool OnRequest(Connection& c);

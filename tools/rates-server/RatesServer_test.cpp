@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 
@@ -160,6 +162,61 @@ TEST(RatesServer, ManyClientsAtOnce) {
         EXPECT_EQ(ParseResponse(ReadAll(fd)).Status, 200);
         close(fd);
     }
+}
+
+TEST(RatesServer, WhenFullTheOldestIdleClientGivesWay) {
+    ServerLimits limits;
+    limits.MaxConnections = 4;
+    RunningServer server(limits);
+    // Four clients take every place and send nothing; one of them has sent
+    // half a request.
+    std::vector<int> idle;
+    for (int i = 0; i < 4; ++i)
+        idle.push_back(Connect(server.Port()));
+    SendAll(idle[1], "GET /mark");
+    // Each new client is served all the same, the oldest idle ones closed
+    // for them in the order they came.  The served ones stay open, so the
+    // server stays full.
+    std::vector<int> served;
+    for (int round = 0; round < 3; ++round) {
+        served.push_back(Connect(server.Port()));
+        SendAll(served.back(), GetRequest(kPage + "07.12.2000"));
+        EXPECT_EQ(ParseResponse(ReadAll(served.back())).Status, 200) << round;
+        EXPECT_EQ(ReadAll(idle[round]), "") << round;
+    }
+    // The one still open is the newest, and it is still served.
+    SendAll(idle[3], GetRequest(kPage + "06.12.2000"));
+    EXPECT_EQ(ParseResponse(ReadAll(idle[3])).Status, 200);
+    for (int fd : idle)
+        close(fd);
+    for (int fd : served)
+        close(fd);
+}
+
+TEST(RatesServer, AThousandIdleClientsDoNotKeepOthersOut) {
+    // The test holds both ends of every connection.
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    if (files.rlim_cur < 2200) {
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 4096);
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    if (files.rlim_cur < 2200)
+        GTEST_SKIP() << "needs 2200 descriptors, has " << files.rlim_cur;
+    ServerLimits limits;
+    limits.MaxConnections = 512;
+    RunningServer server(limits);
+    std::vector<int> idle;
+    for (int i = 0; i < 1000; ++i) {
+        idle.push_back(Connect(server.Port()));
+        if (i % 100 == 0)
+            SendAll(idle.back(), "GET /markets/scripts/val_res1a.asp?date_req=07");
+    }
+    for (int round = 0; round < 5; ++round)
+        EXPECT_EQ(ParseResponse(Fetch(server.Port(), GetRequest(kPage + "07.12.2000"))).Status,
+                  200);
+    for (int fd : idle)
+        close(fd);
 }
 
 TEST(RatesServer, DropsAClientThatSendsNoRequestInTime) {

@@ -3,8 +3,10 @@
 // service.  Runs until SIGTERM or SIGINT, then exits 0.
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,6 +72,16 @@ std::string DefaultDataFile(const char* argv0) {
         if (fs::is_regular_file(p, ec))
             return p.string();
     return candidates.back().string();
+}
+
+// Every idle client holds a descriptor: take as many as the system allows,
+// so that many of them do not keep others out.
+void RaiseDescriptorLimit() {
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 65536);
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 }
 
 int UsageError(const std::string& reason) {
@@ -139,6 +151,7 @@ int main(int argc, char** argv) {
     if (o.NoData && !o.DataFile.empty())
         return UsageError("--data and --no-data exclude each other");
 
+    RaiseDescriptorLimit();
     try {
         std::optional<rates::RatesData> history;
         if (!o.NoData)
