@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -179,5 +180,39 @@ int main() {
         if (pclose(p) != 0 || !seen)
             std::printf("ab -n 20000 -c 50: not measured (is apache2-utils installed?)\n");
     }
+
+    // A thousand clients that connect and send nothing, or half a request.
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 4096);
+    setrlimit(RLIMIT_NOFILE, &files);
+    std::vector<int> idle;
+    for (int i = 0; i < 1000; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(server.Port()));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            std::fprintf(stderr, "cannot open idle client %d\n", i);
+            return 1;
+        }
+        if (i % 2 == 1)
+            send(fd, "GET /markets/scr", 16, MSG_NOSIGNAL);
+        idle.push_back(fd);
+    }
+    std::vector<double> busy;
+    for (int i = 0; i < 500; ++i) {
+        const auto begin = Clock::now();
+        if (Get(server.Port(), DateOf(i)) == 0) {
+            std::fprintf(stderr, "no answer beside the idle clients\n");
+            return 1;
+        }
+        busy.push_back(Millis(Clock::now() - begin));
+    }
+    std::printf("one page beside 1000 idle or slow clients: median %.3f ms, max %.3f ms\n",
+                Median(busy), *std::max_element(busy.begin(), busy.end()));
+    for (int fd : idle)
+        close(fd);
     return 0;
 }
