@@ -3,10 +3,10 @@
 
 PACKAGES := g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             qt6-base-dev libgl-dev fonts-dejavu-core tinyproxy squid curl clang libclang-rt-14-dev locales \
-            libcurl4-openssl-dev libexpat1-dev zlib1g-dev apache2-utils
+            libcurl4-openssl-dev libexpat1-dev zlib1g-dev apache2-utils dpkg-dev
 JOBS     ?= $(shell nproc)
 
-.PHONY: all deps build test test-asan demo bench fuzz clean
+.PHONY: all deps build test test-asan demo bench fuzz package clean
 
 all: build
 
@@ -46,6 +46,11 @@ fuzz: deps
 	mkdir -p build/fuzz/corpus
 	build/fuzz/net/http/kurs_http_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=100000 \
 	    -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus net/http/fuzz-corpus
+
+# build/default/kurs_<version>_<arch>.deb, made from that build; it installs under /usr.
+package: build
+	rm -f build/default/kurs_*.deb
+	cmake --build --preset default --target package
 
 bench: build
 	@tools/bench.sh build/default
