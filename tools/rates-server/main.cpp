@@ -151,6 +151,8 @@ int main(int argc, char** argv) {
     if (o.NoData && !o.DataFile.empty())
         return UsageError("--data and --no-data exclude each other");
 
+    // Taken before any thread starts, since it changes the environment.
+    const auto inherited = rates::InheritedSockets();
     RaiseDescriptorLimit();
     try {
         std::optional<rates::RatesData> history;
@@ -165,7 +167,6 @@ int main(int argc, char** argv) {
         }
         rates::RatesServer server(
             std::make_unique<rates::RatesService>(std::move(history), std::move(upstream)));
-        const auto inherited = rates::InheritedSockets();
         if (!inherited.empty() && !o.ListenGiven)
             server.Adopt(inherited.front());
         else
