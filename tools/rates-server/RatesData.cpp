@@ -1,12 +1,19 @@
 #include "tools/rates-server/RatesData.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <chrono>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <map>
+#include <numeric>
+#include <tuple>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "runtime/String.h"
 
@@ -22,6 +29,15 @@ bool AllDigits(std::string_view s) {
     return !s.empty() && std::all_of(s.begin(), s.end(), IsDigit);
 }
 
+bool IsNumCode(std::string_view s) {
+    return s.size() == 3 && AllDigits(s);
+}
+
+bool IsCharCode(std::string_view s) {
+    return s.size() == 3 &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
 std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
@@ -30,134 +46,457 @@ std::string_view TrimBlanks(std::string_view s) {
     return s;
 }
 
-std::vector<std::string_view> SplitFields(std::string_view line) {
-    std::vector<std::string_view> fields;
-    for (;;) {
-        const auto bar = line.find('|');
-        fields.push_back(TrimBlanks(line.substr(0, bar)));
-        if (bar == std::string_view::npos)
-            break;
-        line.remove_prefix(bar + 1);
-    }
-    return fields;
+// Text of the file quoted in a message, cut short when it is long.
+std::string Shown(std::string_view text) {
+    std::size_t cut = 60;
+    if (text.size() <= cut)
+        return std::string(text);
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;  // not inside a UTF-8 character
+    return std::string(text.substr(0, cut)) + "...";
 }
 
-// "27,8500": digits, a comma, digits.
+constexpr std::size_t kMaxFields = 5;
+
+// Splits a line at '|' into trimmed fields; the count, or kMaxFields + 1 when
+// there are more.
+std::size_t SplitFields(std::string_view line, std::string_view (&fields)[kMaxFields]) {
+    for (std::size_t n = 0;; ++n) {
+        if (n == kMaxFields)
+            return kMaxFields + 1;
+        const auto bar = line.find('|');
+        fields[n] = TrimBlanks(line.substr(0, bar));
+        if (bar == std::string_view::npos)
+            return n + 1;
+        line.remove_prefix(bar + 1);
+    }
+}
+
+// "27,8500": digits, a comma, digits; short enough for a table cell.
+constexpr std::size_t kMaxRateSize = 24;
 bool IsRate(std::string_view s) {
     const auto comma = s.find(',');
-    return comma != std::string_view::npos && AllDigits(s.substr(0, comma)) &&
-           AllDigits(s.substr(comma + 1));
+    return s.size() <= kMaxRateSize && comma != std::string_view::npos &&
+           AllDigits(s.substr(0, comma)) && AllDigits(s.substr(comma + 1));
+}
+
+std::int32_t DayNumber(const Date& d) {
+    using namespace std::chrono;
+    const year_month_day ymd{year(d.Year), month(static_cast<unsigned>(d.Month)),
+                             day(static_cast<unsigned>(d.Day))};
+    return static_cast<std::int32_t>(sys_days(ymd).time_since_epoch().count());
+}
+
+Date DateOfDay(std::int32_t n) {
+    using namespace std::chrono;
+    const year_month_day ymd{sys_days(days(n))};
+    return Date{static_cast<int>(ymd.year()), static_cast<int>(static_cast<unsigned>(ymd.month())),
+                static_cast<int>(static_cast<unsigned>(ymd.day()))};
+}
+
+// The window finds the date sentence and the no-rates notice by these phrases
+// and a currency by its name anywhere in a line.  A name holding one of them
+// would be read as that phrase or as another currency.
+constexpr std::string_view kPhrases[] = {"не зарегистрированы", "установил с"};
+struct ReaderName {
+    std::string_view Name;
+    std::string_view CharCode;
+};
+constexpr ReaderName kReaderNames[] = {
+    {"Доллар США", "USD"},
+    {"ЕВРО", "EUR"},
+    {"Немецкая марка", "DEM"},
+    {"Финляндских марок", "FIM"},
+};
+
+std::string Megabytes(std::size_t bytes) {
+    return std::to_string(bytes >> 20) + " MB";
+}
+
+// Unpacks gzip data (one member or several one after another) to at most
+// RatesData::kMaxTextBytes.
+std::string Gunzip(std::string_view packed, const std::string& path) {
+    constexpr std::size_t kMax = RatesData::kMaxTextBytes;
+    z_stream z{};
+    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK)
+        throw DataError("cannot unpack " + path + ": out of memory");
+    struct End {
+        z_stream* Stream;
+        ~End() { inflateEnd(Stream); }
+    } end{&z};
+
+    std::string text(std::min(kMax + 1, packed.size() * 4 + 4096), '\0');
+    std::size_t produced = 0;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+    z.avail_in = static_cast<uInt>(packed.size());
+    for (;;) {
+        if (produced == text.size()) {
+            if (produced > kMax)
+                throw DataError(path + ": unpacks to more than " + Megabytes(kMax));
+            text.resize(std::min(kMax + 1, text.size() * 2));
+        }
+        z.next_out = reinterpret_cast<Bytef*>(text.data() + produced);
+        z.avail_out = static_cast<uInt>(text.size() - produced);
+        const int rc = inflate(&z, Z_NO_FLUSH);
+        produced = text.size() - z.avail_out;
+        if (produced > kMax)
+            throw DataError(path + ": unpacks to more than " + Megabytes(kMax));
+        if (rc == Z_STREAM_END) {
+            if (z.avail_in == 0)
+                break;
+            if (z.avail_in < 2 || z.next_in[0] != 0x1f || z.next_in[1] != 0x8b)
+                throw DataError(path + ": damaged gzip data: bytes after its end");
+            inflateReset(&z);
+            continue;
+        }
+        if (rc == Z_OK || (rc == Z_BUF_ERROR && z.avail_out == 0))
+            continue;
+        if (rc == Z_BUF_ERROR)
+            throw DataError(path + ": the gzip data is cut short");
+        throw DataError(path + ": damaged gzip data: " +
+                        (z.msg != nullptr ? z.msg : "error " + std::to_string(rc)));
+    }
+    text.resize(produced);
+    return text;
 }
 
 }  // namespace
 
-RatesData RatesData::Parse(std::string_view text, const std::string& source) {
-    RatesData data;
-    int lineNo = 0;
-    auto fail = [&](const std::string& reason) {
-        throw DataError(source + ":" + std::to_string(lineNo) + ": " + reason);
-    };
-    auto finishTable = [&] {
-        if (!data.FTables.empty() && data.FTables.back().Currencies.empty())
-            fail("the rates of " + data.FTables.back().From.Text() + " list no currency");
-    };
-    while (!text.empty()) {
-        ++lineNo;
-        const auto eol = text.find('\n');
-        std::string_view line = text.substr(0, eol);
-        text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        line = TrimBlanks(line);
-        if (line.empty() || line.front() == '#')
-            continue;
+// Reads the lines of one file into a RatesData.
+class RatesData::Builder {
+  public:
+    explicit Builder(const std::string& source) : FSource(source) {}
 
-        if (line.front() == '[') {
-            if (line.back() != ']')
-                fail("a date line reads [dd.mm.yyyy]");
-            const auto date = ParseDate(line.substr(1, line.size() - 2));
-            if (!date)
-                fail("not a date: " + std::string(line));
-            finishTable();
-            for (const auto& t : data.FTables)
-                if (t.From == *date)
-                    fail("the date " + date->Text() + " is given twice");
-            data.FTables.push_back(RatesTable{*date, {}});
-            continue;
+    void Read(std::string_view text) {
+        // About one entry per short line of a compact file; more room than
+        // that for a file of full lines.
+        FEntries.reserve(text.size() / 12);
+        FData.FRates.reserve(text.size() / 2);
+        while (!text.empty()) {
+            ++FLineNo;
+            const auto eol = text.find('\n');
+            std::string_view line = text.substr(0, eol);
+            text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
+            line = TrimBlanks(line);
+            if (line.empty() || line.front() == '#')
+                continue;
+            if (line.front() == '[')
+                DateLine(line);
+            else
+                CurrencyLine(line);
         }
-
-        if (data.FTables.empty())
-            fail("a currency line before the first [date] line");
-        const auto fields = SplitFields(line);
-        if (fields.size() != 5)
-            fail("a currency line reads: number code | letter code | nominal | name | rate");
-        Currency c;
-        c.NumCode = fields[0];
-        c.CharCode = fields[1];
-        if (fields[0].size() != 3 || !AllDigits(fields[0]))
-            fail("the number code is three digits: " + c.NumCode);
-        if (c.CharCode.size() != 3 || !std::all_of(c.CharCode.begin(), c.CharCode.end(),
-                                                   [](char ch) { return ch >= 'A' && ch <= 'Z'; }))
-            fail("the letter code is three capital Latin letters: " + c.CharCode);
-        if (!AllDigits(fields[2]) || fields[2].size() > 7 || fields[2].front() == '0')
-            fail("the nominal is a whole number from 1 to 9999999: " + std::string(fields[2]));
-        c.Nominal = std::stoi(std::string(fields[2]));
-        if (fields[3].empty())
-            fail("the currency has no name");
-        if (fields[3].find_first_of("<>&\"") != std::string_view::npos)
-            fail("the name holds a character reserved in HTML: " + std::string(fields[3]));
-        c.Name = fields[3];
-        const String served = Utf8ToCp1251(c.Name);
-        if (std::count(served.begin(), served.end(), '?') !=
-            std::count(fields[3].begin(), fields[3].end(), '?'))
-            fail("the name holds a character outside Windows-1251 or bad UTF-8: " +
-                 std::string(fields[3]));
-        if (!IsRate(fields[4]))
-            fail("the rate is written with a decimal comma, as 27,8500: " + std::string(fields[4]));
-        c.Rate = fields[4];
-        auto& table = data.FTables.back();
-        for (const auto& other : table.Currencies)
-            if (other.CharCode == c.CharCode)
-                fail(c.CharCode + " is given twice for " + table.From.Text());
-        table.Currencies.push_back(std::move(c));
     }
-    finishTable();
-    if (data.FTables.empty())
-        throw DataError(source + ": holds no rates");
-    std::sort(data.FTables.begin(), data.FTables.end(),
-              [](const RatesTable& a, const RatesTable& b) { return a.From < b.From; });
-    return data;
+
+    RatesData Finish() {
+        EndDate();
+        if (FData.FDays.empty())
+            throw DataError(FSource + ": holds no rates");
+        std::sort(FData.FDays.begin(), FData.FDays.end());
+        GroupEntries();
+        OrderNames();
+        FData.FRates.shrink_to_fit();
+        return std::move(FData);
+    }
+
+  private:
+    [[noreturn]] void Fail(const std::string& reason) const {
+        throw DataError(FSource + ":" + std::to_string(FLineNo) + ": " + reason);
+    }
+
+    void DateLine(std::string_view line) {
+        if (line.back() != ']')
+            Fail("a date line reads [dd.mm.yyyy]");
+        const auto date = ParseDate(line.substr(1, line.size() - 2));
+        if (!date)
+            Fail("not a date: " + Shown(line));
+        EndDate();
+        const std::int32_t day = DayNumber(*date);
+        if (!FDaysSeen.insert(day).second)
+            Fail("the date " + date->Text() + " is given twice");
+        FData.FDays.push_back(day);
+        FDay = day;
+        FDateText = date->Text();
+        ++FBlock;
+        FRatesInBlock = 0;
+    }
+
+    // Every date lists at least one rate.
+    void EndDate() {
+        if (FBlock > 0 && FRatesInBlock == 0)
+            Fail("the rates of " + FDateText + " list no currency");
+    }
+
+    void CurrencyLine(std::string_view line) {
+        if (FBlock == 0)
+            Fail("a currency line before the first [date] line");
+        std::string_view f[kMaxFields];
+        const std::size_t n = SplitFields(line, f);
+        if (n == 5)
+            FullLine(f);
+        else if (n == 2)
+            ShortLine(f[0], f[1]);
+        else
+            Fail(
+                "a currency line reads: number code | letter code | nominal | name | rate,"
+                " or key | rate, or key | -");
+    }
+
+    void FullLine(const std::string_view (&f)[kMaxFields]) {
+        if (!f[0].empty() && !IsNumCode(f[0]))
+            Fail("the number code is three digits: " + Shown(f[0]));
+        if (!f[1].empty() && !IsCharCode(f[1]))
+            Fail("the letter code is three capital Latin letters: " + Shown(f[1]));
+        if (!AllDigits(f[2]) || f[2].size() > 7 || f[2].front() == '0')
+            Fail("the nominal is a whole number from 1 to 9999999: " + Shown(f[2]));
+        const std::string_view name = f[3];
+        CheckName(name, f[1]);
+        if (!IsRate(f[4]))
+            Fail("the rate is written with a decimal comma, as 27,8500: " + Shown(f[4]));
+
+        const std::string_view key = !f[1].empty() ? f[1] : !f[0].empty() ? f[0] : name;
+        std::uint32_t series = FindSeries(key);
+        if (series == kNone) {
+            series = static_cast<std::uint32_t>(FData.FSeries.size());
+            if (IsCharCode(key))
+                FSeriesByCharCode[CharCodeIndex(key)] = series;
+            else
+                FSeriesByKey.emplace(std::string(key), series);
+            FData.FSeries.emplace_back();
+            FInfoOfSeries.push_back(0);
+            FBlockOfSeries.push_back(0);
+        }
+        std::string text;
+        for (int i = 0; i < 4; ++i)
+            (text += f[i]) += '\x1f';
+        auto info = FInfoByText.find(text);
+        if (info == FInfoByText.end()) {
+            Info i;
+            i.NumCode = f[0];
+            i.CharCode = f[1];
+            i.Nominal = std::stoi(std::string(f[2]));
+            i.Name = name;
+            info = FInfoByText.emplace(std::move(text), FData.FInfos.size()).first;
+            FData.FInfos.push_back(std::move(i));
+            FServedNames.push_back(Utf8ToCp1251(name));
+        }
+        FInfoOfSeries[series] = info->second;
+        Add(series, key, f[4]);
+    }
+
+    void CheckName(std::string_view name, std::string_view charCode) const {
+        if (name.empty())
+            Fail("the currency has no name");
+        if (name.find_first_of("<>&\"") != std::string_view::npos)
+            Fail("the name holds a character reserved in HTML: " + Shown(name));
+        if (std::any_of(name.begin(), name.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
+            Fail("the name holds a control character");
+        const String served = Utf8ToCp1251(name);
+        if (std::count(served.begin(), served.end(), '?') !=
+            std::count(name.begin(), name.end(), '?'))
+            Fail("the name holds a character outside Windows-1251 or bad UTF-8: " + Shown(name));
+        for (const auto phrase : kPhrases)
+            if (name.find(phrase) != std::string_view::npos)
+                Fail("the name holds a phrase the window looks for: " + Shown(name));
+        for (const auto& r : kReaderNames)
+            if (name.find(r.Name) != std::string_view::npos && charCode != r.CharCode)
+                Fail("the name holds the name of " + std::string(r.CharCode) +
+                     ", which the window looks for: " + Shown(name));
+    }
+
+    void ShortLine(std::string_view key, std::string_view rate) {
+        const std::uint32_t series = FindSeries(key);
+        if (series == kNone)
+            Fail("no full line of " + Shown(key) + " before this one");
+        if (rate != "-" && !IsRate(rate))
+            Fail("the rate is written with a decimal comma, as 27,8500, or is - for none: " +
+                 Shown(rate));
+        Add(series, key, rate == "-" ? std::string_view() : rate);
+    }
+
+    static constexpr std::uint32_t kNone = ~0u;
+
+    // Three capital letters as a number below 26^3.
+    static std::size_t CharCodeIndex(std::string_view code) {
+        return (static_cast<std::size_t>(code[0] - 'A') * 26 + (code[1] - 'A')) * 26 +
+               (code[2] - 'A');
+    }
+
+    // Letter codes, nearly every line's key, are looked up in a table.
+    std::uint32_t FindSeries(std::string_view key) const {
+        if (IsCharCode(key))
+            return FSeriesByCharCode[CharCodeIndex(key)];
+        const auto it = FSeriesByKey.find(key);
+        return it == FSeriesByKey.end() ? kNone : it->second;
+    }
+
+    // A rate of the currency (an end when rate is empty) on the current date.
+    void Add(std::uint32_t series, std::string_view key, std::string_view rate) {
+        if (FBlockOfSeries[series] == FBlock)
+            Fail(Shown(key) + " is given twice for " + FDateText);
+        FBlockOfSeries[series] = FBlock;
+        Entry e;
+        e.Day = FDay;
+        e.Info = FInfoOfSeries[series];
+        e.RateAt = static_cast<std::uint32_t>(FData.FRates.size());
+        e.RateSize = static_cast<std::uint32_t>(rate.size());
+        FData.FRates += rate;
+        FEntries.push_back(e);
+        FSeriesOfEntry.push_back(series);
+        if (!rate.empty())
+            ++FRatesInBlock;
+    }
+
+    // Puts each currency's entries together in date order, and finds its
+    // first and last rate.
+    void GroupEntries() {
+        auto& series = FData.FSeries;
+        for (const std::uint32_t s : FSeriesOfEntry)
+            ++series[s].End;
+        std::uint32_t at = 0;
+        for (auto& s : series) {
+            s.Begin = at;
+            at += s.End;
+            s.End = s.Begin;
+        }
+        auto& grouped = FData.FEntries;
+        grouped.resize(FEntries.size());
+        for (std::size_t i = 0; i < FEntries.size(); ++i)
+            grouped[series[FSeriesOfEntry[i]].End++] = FEntries[i];
+        for (auto& s : series) {
+            const auto begin = grouped.begin() + s.Begin;
+            const auto end = grouped.begin() + s.End;
+            auto byDay = [](const Entry& a, const Entry& b) { return a.Day < b.Day; };
+            if (!std::is_sorted(begin, end, byDay))
+                std::sort(begin, end, byDay);  // days are unique per currency
+            bool any = false;
+            for (auto e = begin; e != end; ++e) {
+                if (e->RateSize == 0)
+                    continue;
+                s.FirstRate = any ? std::min(s.FirstRate, e->Day) : e->Day;
+                s.LastRate = any ? std::max(s.LastRate, e->Day) : e->Day;
+                any = true;
+            }
+        }
+    }
+
+    // Rows go in the order of their names as a Russian reader sorts them
+    // (case ignored, Ё after Е), as the bank lists them; equal names by code.
+    void OrderNames() {
+        auto& infos = FData.FInfos;
+        std::vector<std::uint32_t> order(infos.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+            if (const int c = AnsiCompareText(FServedNames[a], FServedNames[b]); c != 0)
+                return c < 0;
+            return std::tie(infos[a].CharCode, infos[a].NumCode, infos[a].Nominal) <
+                   std::tie(infos[b].CharCode, infos[b].NumCode, infos[b].Nominal);
+        });
+        for (std::uint32_t rank = 0; rank < order.size(); ++rank)
+            infos[order[rank]].Order = rank;
+    }
+
+    const std::string& FSource;
+    int FLineNo = 0;
+    RatesData FData;
+    std::vector<std::uint32_t> FSeriesByCharCode = std::vector<std::uint32_t>(26 * 26 * 26, kNone);
+    std::map<std::string, std::uint32_t, std::less<>> FSeriesByKey;  // other keys
+    std::vector<Entry> FEntries;                                     // in the order of the file
+    std::vector<std::uint32_t> FSeriesOfEntry;
+    std::vector<std::uint32_t> FInfoOfSeries;  // the info of its latest full line
+    std::vector<std::size_t> FBlockOfSeries;   // the date block of its latest line
+    std::unordered_map<std::string, std::uint32_t> FInfoByText;
+    std::vector<String> FServedNames;  // of FInfos, in Windows-1251
+    std::unordered_set<std::int32_t> FDaysSeen;
+    std::size_t FBlock = 0;  // date blocks read so far
+    std::size_t FRatesInBlock = 0;
+    std::int32_t FDay = 0;
+    std::string FDateText;
+};
+
+RatesData RatesData::Parse(std::string_view text, const std::string& source) {
+    Builder b(source);
+    b.Read(text);
+    return b.Finish();
+}
+
+std::string RatesData::ReadText(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw DataError("cannot read " + path + ": " + std::strerror(errno));
+    struct Close {
+        int Fd;
+        ~Close() { ::close(Fd); }
+    } close{fd};
+
+    std::string bytes;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        bytes.reserve(std::min<std::size_t>(st.st_size, kMaxTextBytes));
+    char buf[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw DataError("cannot read " + path + ": " + std::strerror(errno));
+        if (n == 0)
+            break;
+        if (bytes.size() + static_cast<std::size_t>(n) > kMaxTextBytes)
+            throw DataError(path + ": longer than " + Megabytes(kMaxTextBytes));
+        bytes.append(buf, static_cast<std::size_t>(n));
+    }
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1f &&
+        static_cast<unsigned char>(bytes[1]) == 0x8b)
+        return Gunzip(bytes, path);
+    return bytes;
 }
 
 RatesData RatesData::Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw DataError("cannot read " + path + ": " + std::strerror(errno));
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad())
-        throw DataError("cannot read " + path + ": " + std::strerror(errno));
-    return Parse(text.str(), path);
+    return Parse(ReadText(path), path);
 }
 
 Date RatesData::First() const {
-    return FTables.front().From;
+    return FDays.empty() ? Date{} : DateOfDay(FDays.front());
 }
 
 Date RatesData::Last() const {
-    return FTables.back().From;
+    return FDays.empty() ? Date{} : DateOfDay(FDays.back());
 }
 
 std::optional<RatesTable> RatesData::RatesOn(const Date& date) const {
-    const RatesTable* found = nullptr;
-    for (const auto& t : FTables) {
-        if (t.From > date)
-            break;
-        found = &t;
-    }
-    if (found == nullptr)
+    const auto after = std::upper_bound(FDays.begin(), FDays.end(), DayNumber(date));
+    if (after == FDays.begin())
         return std::nullopt;
-    return *found;
+    const std::int32_t from = *(after - 1);
+
+    std::vector<const Entry*> rows;
+    rows.reserve(FSeries.size());
+    for (const auto& s : FSeries) {
+        if (from < s.FirstRate || from > s.LastRate)
+            continue;
+        const auto begin = FEntries.begin() + s.Begin;
+        const auto e =
+            std::upper_bound(begin, FEntries.begin() + s.End, from,
+                             [](std::int32_t day, const Entry& x) { return day < x.Day; });
+        if (e != begin && (e - 1)->RateSize > 0)
+            rows.push_back(&*(e - 1));
+    }
+    std::sort(rows.begin(), rows.end(), [this](const Entry* a, const Entry* b) {
+        return FInfos[a->Info].Order < FInfos[b->Info].Order;
+    });
+
+    RatesTable table;
+    table.From = DateOfDay(from);
+    table.Currencies.reserve(rows.size());
+    for (const Entry* e : rows) {
+        const Info& i = FInfos[e->Info];
+        table.Currencies.push_back(Currency{i.NumCode, i.CharCode, i.Nominal, i.Name,
+                                            FRates.substr(e->RateAt, e->RateSize)});
+    }
+    return table;
 }
 
 }  // namespace rates
