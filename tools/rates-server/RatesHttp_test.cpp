@@ -1,7 +1,10 @@
 #include "tools/rates-server/RatesHttp.h"
+#include "tools/rates-server/RatesPages.h"
 #include "tools/rates-server/RatesService.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "runtime/String.h"
 #include "tools/rates-server/TestResponse.h"
@@ -133,6 +136,7 @@ TEST(RatesPage, DatesAndTargets) {
         EXPECT_EQ(r.Header("Content-Length"), std::to_string(r.Body.size())) << c.target;
         if (c.ratesFrom == nullptr) {
             EXPECT_EQ(r.Body.find("установил с"_cp), std::string::npos) << c.target;
+            EXPECT_EQ(r.Body.find("не зарегистрированы"_cp), std::string::npos) << c.target;
             continue;
         }
         int sentences = 0;
@@ -144,6 +148,40 @@ TEST(RatesPage, DatesAndTargets) {
             << c.target;
         EXPECT_EQ(r.Body.find("Доллар США"_cp) != std::string::npos, registered) << c.target;
     }
+}
+
+TEST(RatesPage, WritesTheEuroAsTheOldPageDidAndSaysWhereTheFiguresComeFrom) {
+    const RatesTable table{{2023, 12, 30},
+                           {{"840", "USD", 1, "Доллар США", "89,6883"},
+                            {"978", "EUR", 1, "Евро", "99,1919"},
+                            {"", "", 100, "Украинских карбованецев", "3,7700"}}};
+    const std::string page = RatesPage(&table, {2023, 12, 31});
+    const auto lines = Lines(page);
+    const auto euro = std::find(lines.begin(), lines.end(), "<td>ЕВРО</td>"_cp);
+    ASSERT_NE(euro, lines.end());
+    EXPECT_EQ(*(euro - 1), "<td>EUR</td>");
+    EXPECT_EQ(*(euro + 2), "<td>99,1919</td>");
+    EXPECT_EQ(page.find("Евро"_cp), std::string::npos);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "<td></td>"), lines.end());
+    EXPECT_NE(page.find("официальные курсы, опубликованные Центральным банком"_cp),
+              std::string::npos);
+    EXPECT_EQ(page.find("Образец"_cp), std::string::npos);
+}
+
+// The window writes its failure line for a page that holds neither phrase
+// nor a currency it knows; these pages must be such pages.
+TEST(RatesPage, PagesWithoutRatesHoldNothingTheWindowLooksFor) {
+    const Date date{2030, 1, 1};
+    const std::string pages[] = {NoRatesPage(date), UpstreamFailurePage(date),
+                                 ErrorPage(404, "Not Found", "Нет такой страницы.")};
+    const String phrases[] = {"не зарегистрированы"_cp, "установил с"_cp,
+                              "Доллар США"_cp,          "ЕВРО"_cp,
+                              "Немецкая марка"_cp,      "Финляндских марок"_cp};
+    for (const auto& page : pages)
+        for (const auto& phrase : phrases)
+            EXPECT_EQ(page.find(phrase), std::string::npos) << Cp1251ToUtf8(page);
+    EXPECT_NE(pages[0].find("нет курсов валют на 01.01.2030"_cp), std::string::npos);
+    EXPECT_NE(pages[1].find("01.01.2030"), std::string::npos);
 }
 
 TEST(RatesPage, MethodsOtherThanGetAndHead) {
