@@ -137,13 +137,16 @@ TEST(History, RowsInTheOrderOfTheirNames) {
 }
 
 // The window's reader: a name anywhere in a line, the nominal two lines above
-// it and the rate two lines below.
+// it and the rate two lines below.  Every date's page is checked where the
+// rows or their names differ from the date before.
 TEST(History, EveryDatesPageIsReadAsItsTable) {
+    const char* const codes[] = {"USD", "EUR", "DEM", "FIM"};
     const String names[] = {"Доллар США"_cp, "ЕВРО"_cp, "Немецкая марка"_cp,
                             "Финляндских марок"_cp};
     const String dateMarker = "установил с"_cp;
     using namespace std::chrono;
-    int pages = 0;
+    std::string lastLayout;
+    int layouts = 0;
     for (sys_days d = sys_days(year{1992} / 7 / 1); d <= sys_days(year{2023} / 12 / 30);
          d += days(1)) {
         const year_month_day ymd{d};
@@ -151,8 +154,16 @@ TEST(History, EveryDatesPageIsReadAsItsTable) {
                         static_cast<int>(unsigned(ymd.day()))};
         const auto t = History().RatesOn(date);
         ASSERT_TRUE(t) << date.Text();
+        ASSERT_LE(t->From, date);
+        std::string layout;
+        for (const auto& c : t->Currencies)
+            layout += c.CharCode + std::to_string(c.Nominal) + c.Name + "|";
+        if (layout == lastLayout)
+            continue;
+        lastLayout = layout;
+        ++layouts;
+
         const auto lines = test::Lines(RatesPage(&*t, date));
-        ++pages;
         int sentences = 0;
         int seen[4] = {};
         for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -162,14 +173,16 @@ TEST(History, EveryDatesPageIsReadAsItsTable) {
                 if (lines[i].find(names[n]) == std::string::npos)
                     continue;
                 ++seen[n];
+                const Currency* row = Row(*t, codes[n]);
+                ASSERT_NE(row, nullptr) << date.Text() << " " << codes[n];
                 ASSERT_EQ(lines[i], "<td>" + names[n] + "</td>") << date.Text();
                 ASSERT_TRUE(i >= 2 && i + 2 < lines.size()) << date.Text();
+                EXPECT_EQ(lines[i - 2], "<td>" + std::to_string(row->Nominal) + "</td>");
+                EXPECT_EQ(lines[i + 2], "<td>" + row->Rate + "</td>");
             }
         }
         ASSERT_EQ(sentences, 1) << date.Text();
         for (int n = 0; n < 4; ++n) {
-            ASSERT_LE(seen[n], 1) << date.Text();
-            const char* codes[] = {"USD", "EUR", "DEM", "FIM"};
             const Currency* row = Row(*t, codes[n]);
             // FIM for one markka was "Финляндская марка", which the window
             // does not look for.
@@ -177,7 +190,7 @@ TEST(History, EveryDatesPageIsReadAsItsTable) {
             ASSERT_EQ(seen[n], findable ? 1 : 0) << date.Text() << " " << codes[n];
         }
     }
-    EXPECT_EQ(pages, 11505);
+    EXPECT_GT(layouts, 100);
 }
 
 TEST(History, ServedPagesAroundItsEnds) {
