@@ -110,18 +110,22 @@ void WaitAndDispatch() {
     win::ProcessMessages();
 }
 
-// Appends a received block.  The text grows by itself, four times its room
-// while it is small and twice beyond 64 MB (room not yet filled costs no
-// memory), so that few bytes are copied on the way.  Large pages are not
-// asked for: the first touch of such a room can stall for the system to
-// compact memory, which costs more than the small pages' faults.
-void AppendBlock(String& text, const char* data, std::size_t n) {
+// Appends a received block.  The text doubles its room when full (room not
+// yet filled costs no memory), but never past `ceiling`, the most the text
+// can hold at the end; once a doubling would overshoot the ceiling the room
+// goes straight to it, so the last growth copies at most half of it and the
+// peak stays near the ceiling.  Large pages are not asked for: the first
+// touch of such a room can stall for the system to compact memory, which
+// costs more than the small pages' faults.
+void AppendBlock(String& text, const char* data, std::size_t n, std::size_t ceiling) {
     const std::size_t need = text.size() + n;
     if (need > text.capacity()) {
-        const std::size_t factor = text.capacity() < (std::size_t{64} << 20) ? 4 : 2;
+        std::size_t room = std::max(need, text.capacity() * 2);
+        if (room > ceiling / 2)
+            room = std::max(need, ceiling);
         String bigger;
         try {
-            bigger.reserve(std::max(need, text.capacity() * factor));
+            bigger.reserve(room);
         } catch (const std::bad_alloc&) {
             bigger.reserve(need);
         }
@@ -136,14 +140,16 @@ void AppendBlock(String& text, const char* data, std::size_t n) {
 int TPowersock::GWinsockUsers = 0;
 
 // TimerOn at the start of a bounded wait, TimerOff at its end, also when
-// the wait raises; nothing once the object is gone.
+// the wait raises; nothing once the object is gone, and nothing inside a
+// TimeOutSpan, whose countdown runs on untouched.
 class TPowersock::TimeoutFrame {
   public:
     explicit TimeoutFrame(TPowersock* owner) : FOwner(owner), FAlive(owner->FAlive) {
-        FOwner->TimerOn();
+        if (FOwner->FTimeOutSpans == 0)
+            FOwner->TimerOn();
     }
     ~TimeoutFrame() {
-        if (!*FAlive)
+        if (!*FAlive || FOwner->FTimeOutSpans > 0)
             return;
         try {
             FOwner->TimerOff();
@@ -157,6 +163,20 @@ class TPowersock::TimeoutFrame {
     TPowersock* FOwner;
     Liveness FAlive;
 };
+
+TPowersock::TimeOutSpan::TimeOutSpan(TPowersock& owner) : FOwner(owner), FAlive(owner.FAlive) {
+    if (FOwner.FTimeOutSpans++ == 0)
+        FOwner.TimerOn();
+}
+
+TPowersock::TimeOutSpan::~TimeOutSpan() {
+    if (!*FAlive || --FOwner.FTimeOutSpans > 0)
+        return;
+    try {
+        FOwner.TimerOff();
+    } catch (...) {
+    }
+}
 
 // ---- life cycle -----------------------------------------------------------------------
 
@@ -412,6 +432,7 @@ void TPowersock::ResolveHost() {
 void TPowersock::Connect() {
     StatusMessage(8, "Connecting");
     FCanceled = false;
+    FCloseError = 0;
     if (FConnected)
         throw ESockError(String("Already connected"));
 
@@ -529,8 +550,12 @@ void TPowersock::HandleAsyncMessage(TMessage& Msg) {
                     break;
                 case win::FD_CLOSE:
                     ++FCloseEvents;
-                    if (!DataAvailable())
+                    if (!DataAvailable()) {
+                        // Kept for the reader that finds the socket replaced:
+                        // a reset must not pass for the end of the answer.
+                        FCloseError = win::WSAGETSELECTERROR(Msg.LParam);
                         RequestCloseSocket();
+                    }
                     break;
                 case win::FD_WRITE:
                     FWriteReady = true;
@@ -549,6 +574,15 @@ void TPowersock::HandleAsyncMessage(TMessage& Msg) {
 }
 
 // ---- transfer -----------------------------------------------------------------------------
+
+void TPowersock::CheckCloseError() {
+    if (FCloseError == 0)
+        return;
+    FLastError = FCloseError;
+    String text;
+    SocketErrorText(static_cast<std::uint16_t>(FCloseError), text);
+    throw ESockError(text);
+}
 
 void TPowersock::AbortEnding(const char* message) {
     if (FCanceled) {
@@ -651,8 +685,10 @@ String TPowersock::ReadLn() {
                 DispatchPending();
             } else {
                 FLastError = win::WSAGetLastError();
-                if (FLastError == win::WSAENOTCONN)
+                if (FLastError == win::WSAENOTCONN) {
+                    CheckCloseError();
                     break;  // the connection is gone
+                }
                 String text;
                 CheckSocketError(win::WSAEWOULDBLOCK, text);
                 WaitAndDispatch();
@@ -761,8 +797,10 @@ void TPowersock::Capture(const std::function<void(const char*, int)>& append,
             DispatchPending();
         } else {
             FLastError = win::WSAGetLastError();
-            if (FLastError == win::WSAENOTCONN)
+            if (FLastError == win::WSAENOTCONN) {
+                CheckCloseError();
                 break;  // closed and replaced already
+            }
             String text;
             CheckSocketError(win::WSAEWOULDBLOCK, text);
             WaitAndDispatch();
@@ -797,8 +835,12 @@ void TPowersock::CaptureString(String& AString, int SizeToRead) {
     FBytesReceived = 0;
     {
         TimeoutFrame frame(this);
+        // The text ends at most one block past the limit.
+        const std::size_t ceiling = SizeToRead < 0
+                                        ? std::numeric_limits<std::size_t>::max()
+                                        : static_cast<std::size_t>(SizeToRead) + IOBufferSize;
         Capture([&](const char* data,
-                    int n) { AppendBlock(AString, data, static_cast<std::size_t>(n)); },
+                    int n) { AppendBlock(AString, data, static_cast<std::size_t>(n), ceiling); },
                 [&] {
                     return SizeToRead != -1 && static_cast<long long>(AString.size()) >= SizeToRead;
                 },

@@ -140,6 +140,22 @@ class TPowersock : public TComponent, public TAsyncMessageTarget {
     void CaptureFile(const String& FileName, std::int64_t Limit = -1);
     void CaptureString(String& AString, int SizeToRead);
 
+    // One countdown of TimeOut over several transfers: while a span lives,
+    // the transfers inside it neither restart nor stop the timer, so the
+    // time-out bounds them together (an answer's whole head, say) rather
+    // than each on its own.  Spans nest; the outermost one stops the timer.
+    class TimeOutSpan {
+      public:
+        explicit TimeOutSpan(TPowersock& owner);
+        ~TimeOutSpan();
+        TimeOutSpan(const TimeOutSpan&) = delete;
+        TimeOutSpan& operator=(const TimeOutSpan&) = delete;
+
+      private:
+        TPowersock& FOwner;
+        std::shared_ptr<bool> FAlive;
+    };
+
   protected:
     // The one transfer buffer, inside the object.
     char IOBuffer[IOBufferSize + 1] = {};
@@ -165,6 +181,10 @@ class TPowersock : public TComponent, public TAsyncMessageTarget {
                    const char* abortMessage);
     void Capture(const std::function<void(const char*, int)>& append,
                  const std::function<bool()>& full, const Liveness& alive);
+    // After a read found the socket replaced by a close notification: a
+    // close that came with an error (a reset) raises ESockError with that
+    // error's text; an orderly close returns.
+    void CheckCloseError();
 
     class TimeoutFrame;
 
@@ -199,6 +219,10 @@ class TPowersock : public TComponent, public TAsyncMessageTarget {
     // Our own additions: the blocked-send wait and the object's liveness.
     bool FWriteReady = false;
     unsigned FCloseEvents = 0;
+    // The error a close notification of this connection carried (0 for an
+    // orderly close); cleared when the next connection starts.
+    std::int32_t FCloseError = 0;
+    int FTimeOutSpans = 0;
     win::HANDLE FLookupTask = nullptr;
     Liveness FAlive = std::make_shared<bool>(true);
 };

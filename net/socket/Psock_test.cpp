@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -614,6 +615,113 @@ TEST_F(Fixture, CaptureTimeOutAndCancel) {
         EXPECT_FALSE(s.TimedOut());
         EXPECT_FALSE(s.Canceled());
         EXPECT_EQ(text, "first block");
+    }
+}
+
+// A reset is never the end of the stream: whether it reaches the reader
+// through recv or through the close notification that replaced the socket,
+// each reader raises the error text of 10054, and a new connection starts
+// clean.
+TEST_F(Fixture, AResetRaisesInEveryReaderWhateverItsTiming) {
+    Listener l;
+    char pattern[] = "/tmp/psock_reset_XXXXXX";
+    const int fd = mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const std::string file = pattern;
+    const struct {
+        const char* name;
+        std::function<void(TPowersock&)> read;
+    } readers[] = {
+        {"CaptureString",
+         [](TPowersock& s) {
+             String t;
+             s.CaptureString(t, -1);
+         }},
+        {"CaptureFile", [&](TPowersock& s) { s.CaptureFile(file); }},
+        {"ReadLn", [](TPowersock& s) { s.ReadLn(); }},
+    };
+    for (const auto& reader : readers) {
+        for (bool whileWaiting : {true, false}) {
+            SCOPED_TRACE(std::string(reader.name) +
+                         (whileWaiting ? ", while waiting" : ", before"));
+            TPowersock s(nullptr);
+            s.SetTimeOut(5000);
+            int disconnects = 0;
+            s.OnDisconnect = [&](TObject*) { ++disconnects; };
+            Conn peer;
+            ConnectPair(s, l, peer);
+            peer.Send("part of a line");
+            if (whileWaiting) {
+                Later later(150ms, [&] { peer.Reset(); });
+                EXPECT_EQ(Raised<ESockError>([&] { reader.read(s); }),
+                          "10054:Connection reset by peer");
+            } else {
+                peer.Reset();
+                // The close notification replaces the socket first.
+                ASSERT_TRUE(PumpUntil([&] { return disconnects == 1; }));
+                EXPECT_EQ(Raised<ESockError>([&] { reader.read(s); }),
+                          "10054:Connection reset by peer");
+            }
+            EXPECT_EQ(s.LastError(), 10054);
+            EXPECT_FALSE(s.TimedOut());
+
+            // The next connection's orderly end is no error.
+            s.Disconnect();
+            ConnectPair(s, l, peer);
+            peer.Send("whole\n");
+            peer.Close();
+            EXPECT_EQ(s.ReadLn(), "whole\n");
+            String rest = "x";
+            s.CaptureString(rest, -1);
+            EXPECT_EQ(rest, "");
+        }
+    }
+    std::remove(file.c_str());
+}
+
+// Each ReadLn has its own countdown, but inside a TimeOutSpan one countdown
+// bounds them all: a peer that sends a line now and then cannot stretch it.
+TEST_F(Fixture, ATimeOutSpanBoundsSeveralReadsTogether) {
+    Listener l;
+    for (bool spanned : {false, true}) {
+        SCOPED_TRACE(spanned ? "in a span" : "each read on its own");
+        TPowersock s(nullptr);
+        Conn peer;
+        ConnectPair(s, l, peer);
+        s.SetTimeOut(1000);
+        std::atomic<bool> stop{false};
+        std::thread dribble([&] {
+            for (int i = 0; i < 8 && !stop; ++i) {
+                std::this_thread::sleep_for(250ms);
+                peer.Send("line\n");
+            }
+        });
+        int lines = 0;
+        const std::string raised = Raised<EAbortError>([&] {
+            std::unique_ptr<TPowersock::TimeOutSpan> span;
+            if (spanned)
+                span = std::make_unique<TPowersock::TimeOutSpan>(s);
+            while (lines < 8 && s.ReadLn() == "line\n")
+                ++lines;
+        });
+        stop = true;
+        dribble.join();
+        if (spanned) {
+            EXPECT_EQ(raised, "Socket readln aborted");
+            EXPECT_TRUE(s.TimedOut());
+            EXPECT_LT(lines, 8);
+        } else {
+            EXPECT_EQ(raised, "nothing raised");
+            EXPECT_EQ(lines, 8);
+        }
+        // The span stopped its timer: later reads have countdowns of their own.
+        peer.Send("late\n");
+        String line;
+        for (int i = 0; i < 9 && line != "late\n"; ++i)
+            line = s.ReadLn();
+        EXPECT_EQ(line, "late\n");
+        EXPECT_FALSE(s.TimedOut());
     }
 }
 
