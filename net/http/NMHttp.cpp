@@ -97,6 +97,13 @@ TNMHTTP::TNMHTTP(TComponent* AOwner)
 
 TNMHTTP::~TNMHTTP() = default;
 
+void TNMHTTP::SetMaxBodyInMemory(std::int64_t Value) {
+    // The capture's limit is one more than the cap and must fit an int.
+    if (Value < 0 || Value >= std::numeric_limits<int>::max())
+        throw ERangeError(String("Range check error"));
+    FMaxBodyInMemory = Value;
+}
+
 void TNMHTTP::Abort() {
     SetLookupDone(true);
     Cancel();
@@ -374,13 +381,26 @@ void TNMHTTP::StoreHeadLine(const String& line, TStream* file) {
 void TNMHTTP::ReadResponseHeader() {
     FReceivedCookie.clear();
     FKeepAliveLength = -1;
+    FContentLength = -1;
     std::unique_ptr<TStream> file;
     if (FOutputFileMode)
         file = std::make_unique<TFileStream>(FHeader, fmCreate);
     else
         FHeader.clear();
 
-    String line = ReadLn();
+    // One time-out for the whole head: a peer that sends a line now and
+    // then must not hold the request for a time-out per line.
+    TimeOutSpan span(*this);
+    std::int64_t headSize = 0;
+    auto readHeadLine = [&] {
+        String read = ReadLn();
+        headSize += static_cast<std::int64_t>(read.size());
+        if (headSize > MaxHeadSize)
+            throw ESockError(String("Answer head too large"));
+        return read;
+    };
+
+    String line = readHeadLine();
     if (!line.empty()) {
         int code = 0;
         if (TryStrToInt(ExtractField(line, ' ', 2), code)) {
@@ -395,7 +415,7 @@ void TNMHTTP::ReadResponseHeader() {
     bool keepAlive = false;
     std::int64_t contentLength = -1;
     for (;;) {
-        line = ReadLn();
+        line = readHeadLine();
         const String first = ExtractField(UpperCase(line), ' ', 1);
         const std::string_view content = WithoutLineEnd(line);
         if (first == "SET-COOKIE:")
@@ -416,6 +436,7 @@ void TNMHTTP::ReadResponseHeader() {
         if (line.empty() || line == "\n" || line == "\r\n")
             break;
     }
+    FContentLength = contentLength;
     if (keepAlive && contentLength >= 0)
         FKeepAliveLength = contentLength;
 }
@@ -425,12 +446,18 @@ void TNMHTTP::ReadBody() {
         CaptureFile(FBody, FKeepAliveLength);
         return;
     }
-    std::int64_t limit = MaxBodyInMemory + 1;
+    std::int64_t limit = FMaxBodyInMemory + 1;
     if (FKeepAliveLength >= 0 && FKeepAliveLength < limit)
         limit = FKeepAliveLength;
+    // An announced length that fits the cap gets its room at once, so that
+    // body arrives without a copy on the way (the last answer's room, already
+    // in memory, is used again when it is larger).
+    FBody.clear();
+    if (FContentLength >= 0 && FContentLength <= FMaxBodyInMemory)
+        FBody.reserve(static_cast<std::size_t>(FContentLength));
     CaptureString(FBody, static_cast<int>(limit));
     if (FKeepAliveLength >= 0 && static_cast<std::int64_t>(FBody.size()) > FKeepAliveLength)
         FBody.resize(static_cast<std::size_t>(FKeepAliveLength));
-    if (static_cast<std::int64_t>(FBody.size()) > MaxBodyInMemory)
+    if (static_cast<std::int64_t>(FBody.size()) > FMaxBodyInMemory)
         throw ESockError(String("Answer too large"));
 }

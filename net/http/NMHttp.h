@@ -67,10 +67,14 @@ int FindOccurrence(std::string_view text, char ch, int number);
 
 class TNMHTTP : public TPowersock {
   public:
-    // A body kept in memory that grows past this many bytes ends the
+    // A body kept in memory that grows past MaxBodyInMemory bytes ends the
     // operation with "Answer too large": a server that streams without end
     // must not exhaust memory.
-    static constexpr std::int64_t MaxBodyInMemory = std::int64_t{1} << 30;
+    static constexpr std::int64_t DefaultMaxBodyInMemory = std::int64_t{256} << 20;
+    // An answer's head (status line and header lines) longer than this ends
+    // the operation with "Answer head too large"; a single line longer than
+    // the socket client's buffer already fails with a range-check error.
+    static constexpr std::int64_t MaxHeadSize = 300 * 1024;
     // Redirect passes of one operation before "Too many redirects".
     static constexpr int MaxRedirectPasses = 20;
 
@@ -89,6 +93,10 @@ class TNMHTTP : public TPowersock {
     void SetInputFileMode(bool v) { FInputFileMode = v; }
     bool OutputFileMode() const { return FOutputFileMode; }
     void SetOutputFileMode(bool v) { FOutputFileMode = v; }
+    // The cap of a body kept in memory, 0 .. 2^31 - 2 bytes (ERangeError
+    // outside); tests lower it so that none has to stream gigabytes.
+    std::int64_t MaxBodyInMemory() const { return FMaxBodyInMemory; }
+    void SetMaxBodyInMemory(std::int64_t Value);
 
     TNotifyEvent OnAboutToSend;
     TResultEvent OnSuccess;
@@ -157,4 +165,8 @@ class TNMHTTP : public TPowersock {
     // A head that says the connection stays open and gives a valid length
     // ends the body after that many bytes; -1 reads until the close.
     std::int64_t FKeepAliveLength = -1;
+    // The head's valid Content-Length, -1 without one: the room a body kept
+    // in memory is given up front.
+    std::int64_t FContentLength = -1;
+    std::int64_t FMaxBodyInMemory = DefaultMaxBodyInMemory;
 };
