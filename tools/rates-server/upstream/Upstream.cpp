@@ -1,26 +1,444 @@
 #include "tools/rates-server/upstream/Upstream.h"
 
+#include <curl/curl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "tools/rates-server/upstream/BankXml.h"
+#include "tools/rates-server/upstream/DocumentCache.h"
 
 namespace rates {
 
-struct Upstream::Impl {
-    UpstreamOptions Options;
-};
+namespace {
 
-Upstream::Upstream(UpstreamOptions options) : FImpl(std::make_unique<Impl>()) {
-    FImpl->Options = std::move(options);
+using Steady = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr const char* kStopping = "the server is stopping";
+
+void InitCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-Upstream::~Upstream() = default;
+// "18/03/2026", the form the service reads.
+std::string RequestDate(const Date& d) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", d.Day, d.Month, d.Year);
+    return buf;
+}
 
-void Upstream::Fetch(const Date&, Done done) {
-    UpstreamResult r;
-    r.Error = "not built yet";
-    done(r);
+std::string OneLine(std::string_view s) {
+    std::string out;
+    for (char c : s)
+        out += c == '\r' || c == '\n' ? ' ' : c;
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
+// One fetch of one date, shared by every request for that date.
+struct Job {
+    Date Requested;
+    std::vector<Upstream::Done> Waiters;
+    Steady::time_point Deadline;  // the waiting clients are answered by then
+    std::string Body;
+    bool TooLarge = false;
+    char CurlError[CURL_ERROR_SIZE] = {};
+};
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* job = static_cast<Job*>(user);
+    const std::size_t n = size * count;
+    if (job->Body.size() + n > kMaxBankXmlSize) {
+        job->TooLarge = true;
+        return CURL_WRITEFUNC_ERROR;
+    }
+    job->Body.append(data, n);
+    return n;
+}
+
+std::string TransferError(CURLcode rc, const Job& job) {
+    const std::string detail = OneLine(job.CurlError);
+    std::string what;
+    switch (rc) {
+        case CURLE_OPERATION_TIMEDOUT:
+            what = "no answer in time";
+            break;
+        case CURLE_TOO_MANY_REDIRECTS:
+            what = "too many redirects";
+            break;
+        case CURLE_COULDNT_RESOLVE_HOST:
+            what = "cannot find the host";
+            break;
+        case CURLE_COULDNT_CONNECT:
+            what = "cannot connect";
+            break;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+        case CURLE_SSL_ENGINE_INITFAILED:
+            what = "TLS error";
+            break;
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_PARTIAL_FILE:
+            what = "the connection broke";
+            break;
+        default:
+            what = curl_easy_strerror(rc);
+            break;
+    }
+    return detail.empty() ? what : what + " (" + detail + ")";
+}
+
+bool IsHtml(const char* contentType) {
+    if (contentType == nullptr)
+        return false;
+    std::string t;
+    for (const char* c = contentType; *c != '\0' && *c != ';'; ++c)
+        t += static_cast<char>(*c >= 'A' && *c <= 'Z' ? *c - 'A' + 'a' : *c);
+    return t == "text/html" || t == "application/xhtml+xml";
+}
+
+}  // namespace
+
+struct Upstream::Impl {
+    UpstreamOptions Options;
+    DocumentCache Cache;
+    CURLM* Multi = nullptr;
+    CURLSH* Share = nullptr;
+
+    std::mutex Lock;
+    bool Stopping = false;
+    // Every date being fetched or waiting for a fetch; each Fetch of such a
+    // date joins its waiters.
+    std::map<Date, std::shared_ptr<Job>> Jobs;
+    // Those not started yet, oldest first.
+    std::deque<std::shared_ptr<Job>> Waiting;
+
+    // The fetching thread's own: the transfers under way.
+    std::map<CURL*, std::shared_ptr<Job>> Active;
+    std::thread Worker;
+
+    explicit Impl(UpstreamOptions options) : Options(std::move(options)), Cache(Options.CacheDir) {
+        Options.MaxFetches = std::max(Options.MaxFetches, 1);
+        Options.MaxWaiting = std::max(Options.MaxWaiting, 0);
+        InitCurlOnce();
+        Multi = curl_multi_init();
+        Share = curl_share_init();
+        if (Multi == nullptr || Share == nullptr) {
+            Cleanup();
+            throw std::runtime_error("cannot set up the HTTP client");
+        }
+        // The site's bot filter sets cookies and looks for them on the next
+        // request.  Only the fetching thread uses the share: no locks.
+        curl_share_setopt(Share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    }
+
+    ~Impl() { Cleanup(); }
+
+    void Cleanup() {
+        if (Multi != nullptr)
+            curl_multi_cleanup(Multi);
+        if (Share != nullptr)
+            curl_share_cleanup(Share);
+        Multi = nullptr;
+        Share = nullptr;
+    }
+
+    WallClock::time_point Now() const { return Options.Now ? Options.Now() : WallClock::now(); }
+
+    void Log(const std::string& line) const {
+        if (Options.Log) {
+            Options.Log(line);
+            return;
+        }
+        const std::string text = line + "\n";
+        [[maybe_unused]] const auto n = write(STDERR_FILENO, text.data(), text.size());
+    }
+
+    // A fetch that can no longer have this much time fails as busy.
+    milliseconds LeastFetchTime() const {
+        return std::min(milliseconds(1000), Options.AnswerWithin / 4);
+    }
+
+    // The answer for a failed fetch: a cached copy of any age, or the failure.
+    UpstreamResult Failed(const Date& date, const std::string& why) const {
+        UpstreamResult r;
+        const std::string prefix = "kurs-rates-server: upstream " + RequestDate(date) + ": ";
+        if (auto copy = Cache.Load(date)) {
+            r.Ok = true;
+            r.Table = std::move(copy->Table);
+            Log(prefix + why + "; served the cached copy");
+        } else {
+            r.Error = why;
+            Log(prefix + why);
+        }
+        return r;
+    }
+
+    // Hands the result to everyone waiting for the date.
+    void Finish(const std::shared_ptr<Job>& job, const UpstreamResult& result) {
+        std::vector<Done> waiters;
+        {
+            std::lock_guard lock(Lock);
+            if (auto it = Jobs.find(job->Requested); it != Jobs.end() && it->second == job)
+                Jobs.erase(it);
+            waiters.swap(job->Waiters);
+        }
+        for (auto& done : waiters)
+            Call(done, result);
+    }
+
+    void Call(const Done& done, const UpstreamResult& result) const {
+        try {
+            done(result);
+        } catch (const std::exception& e) {
+            Log(std::string("kurs-rates-server: upstream: a waiting request failed: ") + e.what());
+        }
+    }
+
+    // Starts the transfer of a job; an empty string when it is under way.
+    std::string Begin(const std::shared_ptr<Job>& job) {
+        CURL* e = curl_easy_init();
+        if (e == nullptr)
+            return "cannot start a transfer";
+        const auto left = std::chrono::duration_cast<milliseconds>(job->Deadline - Steady::now());
+        const long total =
+            static_cast<long>(std::clamp(left, milliseconds(1), Options.Timeout).count());
+        const long connect =
+            static_cast<long>(std::min(Options.ConnectTimeout.count(), milliseconds::rep(total)));
+        const std::string url =
+            Options.BaseUrl + "/scripts/XML_daily.asp?date_req=" + RequestDate(job->Requested);
+        curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(e, CURLOPT_MAXREDIRS, 3L);
+        curl_easy_setopt(e, CURLOPT_SHARE, Share);
+        curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
+        curl_easy_setopt(e, CURLOPT_USERAGENT, Options.UserAgent.c_str());
+        curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+        // No signals on this thread (libcurl would time name lookups with
+        // SIGALRM); a pending lookup is left behind, not waited for, when a
+        // transfer is dropped at the stop.
+        curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
+        curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, total);
+        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, connect);
+        curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBankXmlSize));
+        curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
+        curl_easy_setopt(e, CURLOPT_WRITEDATA, job.get());
+        curl_easy_setopt(e, CURLOPT_ERRORBUFFER, job->CurlError);
+        if (curl_multi_add_handle(Multi, e) != CURLM_OK) {
+            curl_easy_cleanup(e);
+            return "cannot start a transfer";
+        }
+        Active.emplace(e, job);
+        return {};
+    }
+
+    // What a finished transfer brought.  A document that reads well is
+    // stored in the cache.
+    UpstreamResult Outcome(CURL* e, CURLcode rc, Job& job) {
+        UpstreamResult r;
+        if (job.TooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
+            r.Error = "the answer is larger than " + std::to_string(kMaxBankXmlSize) + " bytes";
+            return r;
+        }
+        if (rc != CURLE_OK) {
+            r.Error = TransferError(rc, job);
+            return r;
+        }
+        long status = 0;
+        curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
+        if (status != 200) {
+            r.Error = "HTTP " + std::to_string(status);
+            return r;
+        }
+        const char* type = nullptr;
+        curl_easy_getinfo(e, CURLINFO_CONTENT_TYPE, &type);
+        auto doc = ReadBankXml(job.Body);
+        if (!doc.Ok) {
+            r.Error = IsHtml(type) ? "an HTML page instead of the rates document" : doc.Error;
+            return r;
+        }
+        if (const auto why = Cache.Store(job.Requested, job.Body, Now()); !why.empty())
+            Log("kurs-rates-server: upstream cache: " + why);
+        r.Ok = true;
+        r.Table = std::move(doc.Table);
+        return r;
+    }
+
+    // The fetching thread: starts waiting fetches as room allows, drives the
+    // transfers, and sleeps in curl_multi_poll until a socket, a timer of
+    // libcurl's, a new fetch or the stop wakes it.
+    void Run() {
+        bool again = false;
+        for (;;) {
+            std::vector<std::shared_ptr<Job>> start;
+            std::vector<std::shared_ptr<Job>> busy;
+            int waitMs = 60000;
+            {
+                std::lock_guard lock(Lock);
+                if (Stopping)
+                    break;
+                const auto now = Steady::now();
+                const auto least = LeastFetchTime();
+                while (!Waiting.empty()) {
+                    auto& job = Waiting.front();
+                    if (job->Deadline - now < least)
+                        busy.push_back(job);
+                    else if (static_cast<int>(Active.size() + start.size()) < Options.MaxFetches)
+                        start.push_back(job);
+                    else
+                        break;
+                    Waiting.pop_front();
+                }
+                // Wake when the oldest waiting date would run out of time.
+                if (!Waiting.empty()) {
+                    const auto until =
+                        std::chrono::ceil<milliseconds>(Waiting.front()->Deadline - least - now);
+                    waitMs = static_cast<int>(std::clamp<long long>(until.count(), 0, waitMs));
+                }
+            }
+            for (const auto& job : start)
+                if (const auto why = Begin(job); !why.empty())
+                    Finish(job, Failed(job->Requested, why));
+            for (const auto& job : busy)
+                Finish(job, Failed(job->Requested, "too busy: other dates were being fetched"));
+
+            int running = 0;
+            curl_multi_perform(Multi, &running);
+            again = false;
+            int left = 0;
+            while (CURLMsg* msg = curl_multi_info_read(Multi, &left)) {
+                if (msg->msg != CURLMSG_DONE)
+                    continue;
+                CURL* e = msg->easy_handle;
+                const CURLcode rc = msg->data.result;
+                auto it = Active.find(e);
+                if (it == Active.end())
+                    continue;
+                const auto job = it->second;
+                Active.erase(it);
+                auto result = Outcome(e, rc, *job);
+                curl_multi_remove_handle(Multi, e);
+                curl_easy_cleanup(e);
+                if (!result.Ok)
+                    result = Failed(job->Requested, result.Error);
+                Finish(job, result);
+                again = true;  // room for a waiting date
+            }
+            if (!again)
+                curl_multi_poll(Multi, nullptr, 0, waitMs, nullptr);
+        }
+
+        // Stopping: drop the transfers and answer everyone still waiting.
+        for (auto& [e, job] : Active) {
+            curl_multi_remove_handle(Multi, e);
+            curl_easy_cleanup(e);
+        }
+        Active.clear();
+        std::map<Date, std::shared_ptr<Job>> jobs;
+        {
+            std::lock_guard lock(Lock);
+            jobs.swap(Jobs);
+            Waiting.clear();
+        }
+        UpstreamResult stopped;
+        stopped.Error = kStopping;
+        for (auto& [date, job] : jobs)
+            for (auto& done : job->Waiters)
+                Call(done, stopped);
+    }
+};
+
+Upstream::Upstream(UpstreamOptions options) : FImpl(std::make_unique<Impl>(std::move(options))) {
+    FImpl->Worker = std::thread([impl = FImpl.get()] { impl->Run(); });
+}
+
+Upstream::~Upstream() {
+    {
+        std::lock_guard lock(FImpl->Lock);
+        FImpl->Stopping = true;
+    }
+    curl_multi_wakeup(FImpl->Multi);
+    FImpl->Worker.join();
+}
+
+void Upstream::Fetch(const Date& date, Done done) {
+    Impl& im = *FImpl;
+    std::string damaged;
+    if (auto copy = im.Cache.Load(date, &damaged);
+        copy && IsFresh(date, copy->FetchedAt, im.Now(), im.Options.FreshFor)) {
+        UpstreamResult r;
+        r.Ok = true;
+        r.Table = std::move(copy->Table);
+        im.Call(done, r);
+        return;
+    }
+    if (!damaged.empty())
+        im.Log("kurs-rates-server: upstream cache " + im.Cache.PathOf(date) + ": " + damaged +
+               "; fetching it again");
+
+    std::string refused;
+    {
+        std::lock_guard lock(im.Lock);
+        if (im.Stopping) {
+            refused = kStopping;
+        } else if (auto it = im.Jobs.find(date); it != im.Jobs.end()) {
+            it->second->Waiters.push_back(std::move(done));
+            return;
+        } else if (im.Jobs.size() >=
+                   static_cast<std::size_t>(im.Options.MaxFetches + im.Options.MaxWaiting)) {
+            refused = "too busy: too many dates are being fetched";
+        } else {
+            auto job = std::make_shared<Job>();
+            job->Requested = date;
+            job->Deadline = Steady::now() + im.Options.AnswerWithin;
+            job->Waiters.push_back(std::move(done));
+            im.Jobs.emplace(date, job);
+            im.Waiting.push_back(std::move(job));
+        }
+    }
+    if (refused.empty()) {
+        curl_multi_wakeup(im.Multi);
+        return;
+    }
+    if (refused == kStopping) {
+        UpstreamResult r;
+        r.Error = refused;
+        im.Call(done, r);
+    } else {
+        im.Call(done, im.Failed(date, refused));
+    }
 }
 
 std::string DefaultUpstreamCacheDir() {
+    if (const char* dirs = std::getenv("CACHE_DIRECTORY"); dirs != nullptr && *dirs == '/') {
+        const std::string all = dirs;
+        return all.substr(0, all.find(':'));
+    }
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && *xdg == '/')
+        return std::string(xdg) + "/kurs/rates";
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/')
+        return std::string(home) + "/.cache/kurs/rates";
     return {};
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The bank's daily XML service as a source of rates for dates the bundled
-// history does not cover.  Fetches run on worker threads, never on the
-// caller's; concurrent requests for one date share one fetch; documents are
-// kept in a cache folder so that a past date is fetched once.
+// history does not cover.  Fetches run on a thread of their own, several
+// transfers at once, never on the caller's; concurrent requests for one date
+// share one fetch; documents are kept in a cache folder so that a past date
+// is fetched once.
 
 #include <chrono>
 #include <functional>
@@ -23,6 +24,21 @@ struct UpstreamOptions {
     // A whole fetch (connect, TLS, redirects, body) ends within this.
     std::chrono::milliseconds Timeout{8000};
     std::chrono::milliseconds ConnectTimeout{4000};
+
+    // A waiting client is answered within this, however busy the fetches
+    // are: a fetch that cannot start in time fails as busy.
+    std::chrono::milliseconds AnswerWithin{9500};
+    // Fetches under way at once, and further dates that may wait for one.
+    int MaxFetches = 4;
+    int MaxWaiting = 32;
+    // How long a copy of today's (or a later) document is served without
+    // asking again; the document of a past date is kept for good.
+    std::chrono::seconds FreshFor{15 * 60};
+    // The wall clock that decides what is fresh; empty: the system's.
+    std::function<std::chrono::system_clock::time_point()> Now;
+    // Where a failed fetch is reported, one line without the line break;
+    // empty: standard error.
+    std::function<void(const std::string&)> Log;
 };
 
 struct UpstreamResult {
@@ -37,14 +53,16 @@ struct UpstreamResult {
 class Upstream {
   public:
     explicit Upstream(UpstreamOptions options);
-    // Waits for the fetches under way; each still calls its callbacks.
+    // Abandons the fetches under way at once: each callback still waiting is
+    // called, before this returns, with Ok = false ("the server is stopping").
     ~Upstream();
     Upstream(const Upstream&) = delete;
     Upstream& operator=(const Upstream&) = delete;
 
     using Done = std::function<void(const UpstreamResult&)>;
-    // The rates of the date.  done is called exactly once, on a worker thread
-    // (or at once, from a fresh cache), within Timeout plus a little.
+    // The rates of the date.  done is called exactly once, on the fetching
+    // thread (or at once, from a fresh cached copy or when too busy), within
+    // AnswerWithin.  When a fetch fails, a cached copy of any age is served.
     void Fetch(const Date& date, Done done);
 
   private:
@@ -52,7 +70,9 @@ class Upstream {
     std::unique_ptr<Impl> FImpl;
 };
 
-// The default cache folder: ${XDG_CACHE_HOME:-~/.cache}/kurs/rates.
+// The default cache folder: $CACHE_DIRECTORY (which systemd sets for a
+// service) when set, else ${XDG_CACHE_HOME:-~/.cache}/kurs/rates; empty (no
+// cache) when there is no home folder either.
 std::string DefaultUpstreamCacheDir();
 
 }  // namespace rates

@@ -1,0 +1,231 @@
+// The rates server with the bank's service behind it: pages made from the
+// service's documents, failures as 502, and a stalled service that holds up
+// nobody else.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "runtime/String.h"
+#include "tools/rates-server/RatesServer.h"
+#include "tools/rates-server/TestResponse.h"
+#include "tools/rates-server/upstream/tests/BankStub.h"
+#include "tools/rates-server/upstream/tests/TestSupport.h"
+
+namespace rates {
+namespace {
+
+using namespace test;
+using namespace std::chrono;
+
+const std::string kPage = "/markets/scripts/val_res1a.asp?date_req=";
+const std::string kTarget18 = "/scripts/XML_daily.asp?date_req=18/03/2026";
+const std::string kTarget19 = "/scripts/XML_daily.asp?date_req=19/03/2026";
+
+// A loopback client.  The 10 s receive time-out is the longest a client
+// waits for a page; a server that keeps it waiting longer fails the test.
+int Connect(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    timeval tv{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    return fd;
+}
+
+void Send(int fd, const std::string& date) {
+    const std::string request = "GET " + kPage + date + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    ASSERT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+}
+
+// Everything up to the server's close; "<timeout>" when the client's
+// patience ran out first.
+std::string ReadAll(int fd) {
+    std::string out;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            out += errno == EAGAIN || errno == EWOULDBLOCK ? "<timeout>" : "<reset>";
+            break;
+        }
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
+ParsedResponse Get(int port, const std::string& date) {
+    const int fd = Connect(port);
+    Send(fd, date);
+    auto r = ParseResponse(ReadAll(fd));
+    close(fd);
+    return r;
+}
+
+bool Holds(const std::string& body, std::string_view text) {
+    return body.find(text) != std::string::npos;
+}
+
+// A rates server with the bank's service at stub, on a free loopback port,
+// served by a thread of its own.
+class Server {
+  public:
+    Server(const BankStub& stub, LogLines& log, bool withHistory = false,
+           milliseconds timeout = milliseconds(1500)) {
+        UpstreamOptions o;
+        o.BaseUrl = stub.BaseUrl();
+        o.CacheDir = FCache.Path();
+        o.UserAgent = "kurs-rates-server/test";
+        if (timeout.count() > 0)
+            o.Timeout = timeout;
+        o.Log = log.Sink();
+        std::optional<RatesData> history;
+        if (withHistory)
+            history = RatesData::Load(KURS_RATES_SAMPLE_DATA);
+        FServer = std::make_unique<RatesServer>(std::make_unique<RatesService>(
+            std::move(history), std::make_unique<Upstream>(std::move(o))));
+        FServer->Listen("127.0.0.1:0");
+        FThread = std::thread([this] { FServer->Run(); });
+    }
+    ~Server() {
+        FServer->Stop();
+        FThread.join();
+    }
+    int Port() const { return FServer->Port(); }
+
+  private:
+    TempDir FCache;
+    std::unique_ptr<RatesServer> FServer;
+    std::thread FThread;
+};
+
+TEST(UpstreamServer, ServesTheBanksDocumentAsTheOldPage) {
+    BankStub stub([](const std::string& target) {
+        auto doc = TestFile("XML_daily_2026-03-18.xml");
+        if (target != kTarget18)  // a Sunday: Saturday's document
+            doc.replace(doc.find("18.03.2026"), 10, "21.03.2026");
+        return XmlAnswer(doc);
+    });
+    LogLines log;
+    Server server(stub, log);
+
+    const auto r = Get(server.Port(), "18.03.2026");
+    ASSERT_EQ(r.Status, 200) << r.StatusLine;
+    EXPECT_TRUE(Holds(r.Body, "установил с 18.03.2026 "_cp));
+    // Each currency's nominal two lines above its name, the rate two below.
+    const auto lines = Lines(r.Body);
+    auto row = [&](std::string_view name) {
+        for (std::size_t i = 2; i + 2 < lines.size(); ++i)
+            if (lines[i] == "<td>" + std::string(name) + "</td>")
+                return lines[i - 2] + " " + lines[i + 2];
+        return std::string("none");
+    };
+    EXPECT_EQ(row("Доллар США"_cp), "<td>1</td> <td>81,9103</td>");
+    EXPECT_EQ(row("ЕВРО"_cp), "<td>1</td> <td>93,1557</td>");
+    EXPECT_EQ(row("Иен"_cp), "<td>100</td> <td>51,4092</td>");
+
+    // Again: from the cached copy, answered while the request is handed in.
+    const auto again = Get(server.Port(), "18.03.2026");
+    EXPECT_EQ(again.Status, 200);
+    EXPECT_EQ(again.Body, r.Body);
+    EXPECT_EQ(stub.Requests(), 1);
+
+    const auto sunday = Get(server.Port(), "22.03.2026");
+    EXPECT_EQ(sunday.Status, 200);
+    EXPECT_TRUE(Holds(sunday.Body, "установил с 21.03.2026 "_cp));
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST(UpstreamServer, TheHistoryAnswersItsOwnDatesAndTheBankTheRest) {
+    BankStub stub(
+        [](const std::string&) { return XmlAnswer(TestFile("XML_daily_2026-03-18.xml")); });
+    LogLines log;
+    Server server(stub, log, true);
+    const auto old = Get(server.Port(), "07.12.2000");
+    EXPECT_EQ(old.Status, 200);
+    EXPECT_TRUE(Holds(old.Body, "установил с 07.12.2000 "_cp));
+    EXPECT_EQ(stub.Requests(), 0);
+    EXPECT_TRUE(Holds(Get(server.Port(), "18.03.2026").Body, "установил с 18.03.2026 "_cp));
+    EXPECT_EQ(stub.Requests(), 1);
+}
+
+TEST(UpstreamServer, AFailureIsABadGatewayPageWithoutMarkerPhrases) {
+    for (const auto& reply : {Answer(403, "text/html", "<html>Forbidden</html>"),
+                              XmlAnswer(TestFile("XML_daily_error_in_parameters.xml")),
+                              StubReply{StubReply::Kind::Stall, ""}}) {
+        BankStub stub([&](const std::string&) { return reply; });
+        LogLines log;
+        Server server(stub, log, false, milliseconds(500));
+        const auto r = Get(server.Port(), "18.03.2026");
+        EXPECT_EQ(r.Status, 502) << r.StatusLine;
+        EXPECT_FALSE(Holds(r.Body, "установил с"_cp));
+        EXPECT_FALSE(Holds(r.Body, "не зарегистрированы"_cp));
+        EXPECT_EQ(log.Lines().size(), 1u);
+    }
+}
+
+TEST(UpstreamServer, OthersAreServedWhileOneWaitsOnAStalledBank) {
+    // The default time-out: the waiting client still has its answer within
+    // its 10 s of patience.
+    Signal stalled;
+    BankStub stub([&](const std::string& target) {
+        if (target == kTarget19) {
+            stalled.Set();
+            return StubReply{StubReply::Kind::Stall, ""};
+        }
+        return XmlAnswer(TestFile("XML_daily_2026-03-18.xml"));
+    });
+    LogLines log;
+    Server server(stub, log, true, milliseconds(0));
+    const int waiting = Connect(server.Port());
+    Send(waiting, "19.03.2026");
+    ASSERT_TRUE(stalled.Wait());
+
+    EXPECT_EQ(Get(server.Port(), "18.03.2026").Status, 200);
+    EXPECT_EQ(Get(server.Port(), "07.12.2000").Status, 200);
+    pollfd p{waiting, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 0), 0);  // still waiting for its page
+
+    const auto r = ParseResponse(ReadAll(waiting));
+    close(waiting);
+    EXPECT_EQ(r.Status, 502) << r.StatusLine;
+    EXPECT_TRUE(log.WaitFor("kurs-rates-server: upstream 19/03/2026: no answer in time"));
+}
+
+TEST(UpstreamServer, AClientThatHangsUpWhileWaitingDoesNoHarm) {
+    Signal stalled;
+    BankStub stub([&](const std::string& target) {
+        if (target == kTarget19) {
+            stalled.Set();
+            return StubReply{StubReply::Kind::Stall, ""};
+        }
+        return XmlAnswer(TestFile("XML_daily_2026-03-18.xml"));
+    });
+    LogLines log;
+    Server server(stub, log, false, milliseconds(300));
+    const int gone = Connect(server.Port());
+    Send(gone, "19.03.2026");
+    ASSERT_TRUE(stalled.Wait());
+    close(gone);
+    // The answer for the gone client arrives and is dropped.
+    ASSERT_TRUE(log.WaitFor("upstream 19/03/2026"));
+    EXPECT_EQ(Get(server.Port(), "18.03.2026").Status, 200);
+    EXPECT_EQ(Get(server.Port(), "19.03.2026").Status, 502);
+    EXPECT_EQ(stub.RequestsFor(kTarget19), 2);
+}
+
+}  // namespace
+}  // namespace rates
