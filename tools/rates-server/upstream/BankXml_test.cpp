@@ -173,7 +173,7 @@ TEST(BankXml, BadDocumentsAreRefusedWithTheReason) {
     for (const auto& c : {
              Case{TestFile("XML_daily_error_in_parameters.xml"),
                   "the service answered 'Error in parameters'"},
-             Case{"<!DOCTYPE html>\n<html><head><title>DDoS-Guard</title></head><body>"
+             Case{"<!DOCTYPE html>\n<html><head><title>One moment</title></head><body>"
                   "<p>Checking your browser</body></html>",
                   "an HTML page"},
              Case{"<html><body>Please wait</body></html>", "an HTML page"},

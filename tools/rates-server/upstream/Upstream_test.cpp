@@ -115,7 +115,7 @@ TEST(Upstream, FetchesTheDocumentOfTheDateWithItsUserAgentAndCookies) {
     Scene s;
     const auto doc = TestFile("XML_daily_2026-03-18.xml");
     BankStub stub(
-        [&](const std::string&) { return XmlAnswer(doc, "Set-Cookie: __ddg1_=YcXY; Path=/\r\n"); });
+        [&](const std::string&) { return XmlAnswer(doc, "Set-Cookie: visitor=YcXY; Path=/\r\n"); });
     Upstream u(s.Options(stub.BaseUrl()));
     const auto r = FetchNow(u, k18);
     ASSERT_TRUE(r.Ok) << r.Error;
@@ -129,7 +129,7 @@ TEST(Upstream, FetchesTheDocumentOfTheDateWithItsUserAgentAndCookies) {
     EXPECT_NE(heads[0].find("\r\nUser-Agent: kurs-rates-server/test\r\n"), std::string::npos);
     // The bot filter's cookie goes back with the next request.
     EXPECT_EQ(heads[0].find("Cookie:"), std::string::npos);
-    EXPECT_NE(heads[1].find("\r\nCookie: __ddg1_=YcXY\r\n"), std::string::npos) << heads[1];
+    EXPECT_NE(heads[1].find("\r\nCookie: visitor=YcXY\r\n"), std::string::npos) << heads[1];
     EXPECT_TRUE(s.Log.Lines().empty());
 }
 
