@@ -42,8 +42,8 @@ constexpr const char* kUsage =
     "  --no-data           serve no rates of its own\n"
     "  --upstream BASE_URL ask the bank's XML service at BASE_URL (https://www.cbr.ru)\n"
     "                      for dates after the data\n"
-    "  --cache-dir DIR     where its answers are kept\n"
-    "                      (default ${XDG_CACHE_HOME:-~/.cache}/kurs/rates)\n"
+    "  --cache-dir DIR     where its answers are kept (default $CACHE_DIRECTORY,\n"
+    "                      else ${XDG_CACHE_HOME:-~/.cache}/kurs/rates)\n"
     "  --user-agent TEXT   the User-Agent sent upstream (default kurs-rates-server/" KURS_VERSION
     ")\n";
 
