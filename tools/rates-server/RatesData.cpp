@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <memory>
 #include <numeric>
 #include <tuple>
 #include <unordered_map>
@@ -74,6 +76,8 @@ std::size_t SplitFields(std::string_view line, std::string_view (&fields)[kMaxFi
 
 // "27,8500": digits, a comma, digits; short enough for a table cell.
 constexpr std::size_t kMaxRateSize = 24;
+// An entry keeps a rate's offset and length in 27 and 5 bits.
+static_assert(kMaxRateSize < 32 && RatesData::kMaxTextBytes < (std::size_t{1} << 27));
 bool IsRate(std::string_view s) {
     const auto comma = s.find(',');
     return s.size() <= kMaxRateSize && comma != std::string_view::npos &&
@@ -113,65 +117,160 @@ std::string Megabytes(std::size_t bytes) {
     return std::to_string(bytes >> 20) + " MB";
 }
 
-// Unpacks gzip data (one member or several one after another) to at most
-// RatesData::kMaxTextBytes.
-std::string Gunzip(std::string_view packed, const std::string& path) {
-    constexpr std::size_t kMax = RatesData::kMaxTextBytes;
-    z_stream z{};
-    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK)
-        throw DataError("cannot unpack " + path + ": out of memory");
-    struct End {
-        z_stream* Stream;
-        ~End() { inflateEnd(Stream); }
-    } end{&z};
+// A file's text in pieces: plain, or unpacked when it starts as gzip does (one
+// member or several one after another), at most RatesData::kMaxTextBytes in
+// all.  Pieces are parsed as they come, so the whole text is never held.
+class TextReader {
+  public:
+    using Sink = std::function<void(std::string_view)>;
 
-    std::string text(std::min(kMax + 1, packed.size() * 4 + 4096), '\0');
-    std::size_t produced = 0;
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
-    z.avail_in = static_cast<uInt>(packed.size());
-    for (;;) {
-        if (produced == text.size()) {
-            if (produced > kMax)
-                throw DataError(path + ": unpacks to more than " + Megabytes(kMax));
-            text.resize(std::min(kMax + 1, text.size() * 2));
-        }
-        z.next_out = reinterpret_cast<Bytef*>(text.data() + produced);
-        z.avail_out = static_cast<uInt>(text.size() - produced);
-        const int rc = inflate(&z, Z_NO_FLUSH);
-        produced = text.size() - z.avail_out;
-        if (produced > kMax)
-            throw DataError(path + ": unpacks to more than " + Megabytes(kMax));
-        if (rc == Z_STREAM_END) {
-            if (z.avail_in == 0)
-                break;
-            if (z.avail_in < 2 || z.next_in[0] != 0x1f || z.next_in[1] != 0x8b)
-                throw DataError(path + ": damaged gzip data: bytes after its end");
-            inflateReset(&z);
-            continue;
-        }
-        if (rc == Z_OK || (rc == Z_BUF_ERROR && z.avail_out == 0))
-            continue;
-        if (rc == Z_BUF_ERROR)
-            throw DataError(path + ": the gzip data is cut short");
-        throw DataError(path + ": damaged gzip data: " +
-                        (z.msg != nullptr ? z.msg : "error " + std::to_string(rc)));
+    explicit TextReader(const std::string& path) : FPath(path) {
+        FFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (FFd < 0)
+            throw DataError("cannot read " + path + ": " + std::strerror(errno));
+        struct stat st {};
+        if (::fstat(FFd, &st) == 0 && S_ISREG(st.st_mode))
+            FFileSize = static_cast<std::size_t>(st.st_size);
     }
-    text.resize(produced);
-    return text;
-}
+    ~TextReader() { ::close(FFd); }
+    TextReader(const TextReader&) = delete;
+    TextReader& operator=(const TextReader&) = delete;
+
+    // About how long the text is, to reserve room.
+    std::size_t SizeHint() const { return std::min(FFileSize * 4, RatesData::kMaxTextBytes); }
+
+    void Read(const Sink& sink) {
+        std::size_t n = Fill();
+        const auto* in = reinterpret_cast<const unsigned char*>(FIn.get());
+        if (n >= 2 && in[0] == 0x1f && in[1] == 0x8b) {
+            Unpack(n, sink);
+            return;
+        }
+        for (; n > 0; n = Fill())
+            Deliver(FIn.get(), n, sink);
+    }
+
+  private:
+    static constexpr std::size_t kInSize = 1 << 16;
+    static constexpr std::size_t kOutSize = 1 << 18;
+
+    std::size_t Fill() {
+        for (;;) {
+            const ssize_t n = ::read(FFd, FIn.get(), kInSize);
+            if (n >= 0)
+                return static_cast<std::size_t>(n);
+            if (errno != EINTR)
+                throw DataError("cannot read " + FPath + ": " + std::strerror(errno));
+        }
+    }
+
+    void Deliver(const char* text, std::size_t n, const Sink& sink) {
+        FTotal += n;
+        if (FTotal > RatesData::kMaxTextBytes)
+            throw DataError(FPath + ": its text is more than " +
+                            Megabytes(RatesData::kMaxTextBytes) + " long");
+        if (n > 0)
+            sink(std::string_view(text, n));
+    }
+
+    void Unpack(std::size_t n, const Sink& sink) {
+        z_stream z{};
+        if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK)
+            throw DataError("cannot unpack " + FPath + ": out of memory");
+        struct End {
+            z_stream* Stream;
+            ~End() { inflateEnd(Stream); }
+        } end{&z};
+        const auto out = std::make_unique<char[]>(kOutSize);
+        z.next_in = reinterpret_cast<Bytef*>(FIn.get());
+        z.avail_in = static_cast<uInt>(n);
+        bool eof = false;
+        bool inMember = false;
+        for (;;) {
+            if (z.avail_in == 0 && !eof) {
+                n = Fill();
+                eof = n == 0;
+                z.next_in = reinterpret_cast<Bytef*>(FIn.get());
+                z.avail_in = static_cast<uInt>(n);
+            }
+            if (!inMember) {
+                if (z.avail_in == 0 && eof)
+                    return;  // the end of the last member
+                if (z.avail_in == 0)
+                    continue;
+                inflateReset(&z);  // bytes after a member start another
+                inMember = true;
+            }
+            z.next_out = reinterpret_cast<Bytef*>(out.get());
+            z.avail_out = static_cast<uInt>(kOutSize);
+            const int rc = inflate(&z, Z_NO_FLUSH);
+            Deliver(out.get(), kOutSize - z.avail_out, sink);
+            if (rc == Z_STREAM_END)
+                inMember = false;
+            else if (rc == Z_BUF_ERROR && eof)
+                throw DataError(FPath + ": the gzip data is cut short");
+            else if (rc != Z_OK && rc != Z_BUF_ERROR)
+                throw DataError(FPath + ": damaged gzip data: " +
+                                (z.msg != nullptr ? z.msg : "error " + std::to_string(rc)));
+        }
+    }
+
+    std::string FPath;
+    int FFd = -1;
+    std::size_t FFileSize = 0;
+    std::size_t FTotal = 0;
+    std::unique_ptr<char[]> FIn = std::make_unique<char[]>(kInSize);
+};
 
 }  // namespace
 
 // Reads the lines of one file into a RatesData.
 class RatesData::Builder {
   public:
-    explicit Builder(const std::string& source) : FSource(source) {}
+    Builder(const std::string& source, std::size_t sizeHint) : FSource(source) {
+        // A compact file holds about one rate in every ten bytes.
+        FData.FRates.reserve(sizeHint / 2);
+    }
 
-    void Read(std::string_view text) {
-        // About one entry per short line of a compact file; more room than
-        // that for a file of full lines.
-        FEntries.reserve(text.size() / 12);
-        FData.FRates.reserve(text.size() / 2);
+    // The next piece of the text; lines may run on into the next piece.
+    void Feed(std::string_view text) {
+        if (!FPending.empty()) {
+            const auto eol = text.find('\n');
+            FPending += text.substr(0, eol == std::string_view::npos ? text.size() : eol + 1);
+            if (eol == std::string_view::npos)
+                return;
+            Lines(FPending);
+            FPending.clear();
+            text.remove_prefix(eol + 1);
+        }
+        const auto last = text.rfind('\n');
+        if (last == std::string_view::npos) {
+            FPending.assign(text);
+            return;
+        }
+        Lines(text.substr(0, last + 1));
+        FPending.assign(text.substr(last + 1));
+    }
+
+    RatesData Finish() {
+        Lines(FPending);
+        EndDate();
+        if (FData.FDays.empty())
+            throw DataError(FSource + ": holds no rates");
+        std::sort(FData.FDays.begin(), FData.FDays.end());
+        for (std::size_t i = 0; i < FData.FSeries.size(); ++i)
+            FinishSeries(FData.FSeries[i], FChanges[i]);
+        OrderNames();
+        return std::move(FData);
+    }
+
+  private:
+    [[noreturn]] void Fail(const std::string& reason) const {
+        throw DataError(FSource + ":" + std::to_string(FLineNo) + ": " + reason);
+    }
+
+    // Whole lines, each ended by a line feed but perhaps the last.
+    void Lines(std::string_view text) {
         while (!text.empty()) {
             ++FLineNo;
             const auto eol = text.find('\n');
@@ -187,22 +286,6 @@ class RatesData::Builder {
             else
                 CurrencyLine(line);
         }
-    }
-
-    RatesData Finish() {
-        EndDate();
-        if (FData.FDays.empty())
-            throw DataError(FSource + ": holds no rates");
-        std::sort(FData.FDays.begin(), FData.FDays.end());
-        GroupEntries();
-        OrderNames();
-        FData.FRates.shrink_to_fit();
-        return std::move(FData);
-    }
-
-  private:
-    [[noreturn]] void Fail(const std::string& reason) const {
-        throw DataError(FSource + ":" + std::to_string(FLineNo) + ": " + reason);
     }
 
     void DateLine(std::string_view line) {
@@ -264,7 +347,7 @@ class RatesData::Builder {
             else
                 FSeriesByKey.emplace(std::string(key), series);
             FData.FSeries.emplace_back();
-            FInfoOfSeries.push_back(0);
+            FChanges.emplace_back();
             FBlockOfSeries.push_back(0);
         }
         std::string text;
@@ -281,7 +364,9 @@ class RatesData::Builder {
             FData.FInfos.push_back(std::move(i));
             FServedNames.push_back(Utf8ToCp1251(name));
         }
-        FInfoOfSeries[series] = info->second;
+        auto& changes = FChanges[series];
+        if (changes.empty() || changes.back().second != info->second)
+            changes.emplace_back(FData.FSeries[series].Entries.size(), info->second);
         Add(series, key, f[4]);
     }
 
@@ -339,46 +424,50 @@ class RatesData::Builder {
         FBlockOfSeries[series] = FBlock;
         Entry e;
         e.Day = FDay;
-        e.Info = FInfoOfSeries[series];
-        e.RateAt = static_cast<std::uint32_t>(FData.FRates.size());
-        e.RateSize = static_cast<std::uint32_t>(rate.size());
+        e.Rate = static_cast<std::uint32_t>(FData.FRates.size() << 5 | rate.size());
         FData.FRates += rate;
-        FEntries.push_back(e);
-        FSeriesOfEntry.push_back(series);
+        FData.FSeries[series].Entries.push_back(e);
         if (!rate.empty())
             ++FRatesInBlock;
     }
 
-    // Puts each currency's entries together in date order, and finds its
-    // first and last rate.
-    void GroupEntries() {
-        auto& series = FData.FSeries;
-        for (const std::uint32_t s : FSeriesOfEntry)
-            ++series[s].End;
-        std::uint32_t at = 0;
-        for (auto& s : series) {
-            s.Begin = at;
-            at += s.End;
-            s.End = s.Begin;
-        }
-        auto& grouped = FData.FEntries;
-        grouped.resize(FEntries.size());
-        for (std::size_t i = 0; i < FEntries.size(); ++i)
-            grouped[series[FSeriesOfEntry[i]].End++] = FEntries[i];
-        for (auto& s : series) {
-            const auto begin = grouped.begin() + s.Begin;
-            const auto end = grouped.begin() + s.End;
-            auto byDay = [](const Entry& a, const Entry& b) { return a.Day < b.Day; };
-            if (!std::is_sorted(begin, end, byDay))
-                std::sort(begin, end, byDay);  // days are unique per currency
-            bool any = false;
-            for (auto e = begin; e != end; ++e) {
-                if (e->RateSize == 0)
-                    continue;
-                s.FirstRate = any ? std::min(s.FirstRate, e->Day) : e->Day;
-                s.LastRate = any ? std::max(s.LastRate, e->Day) : e->Day;
-                any = true;
+    // Puts a currency's entries in date order with the info of each, and
+    // finds its first and last rate.  changes: from which entry of the file's
+    // order on an info applies.
+    static void FinishSeries(Series& s,
+                             const std::vector<std::pair<std::size_t, std::uint32_t>>& changes) {
+        auto& entries = s.Entries;
+        auto byDay = [](const Entry& a, const Entry& b) { return a.Day < b.Day; };
+        if (std::is_sorted(entries.begin(), entries.end(), byDay)) {
+            for (const auto& [at, info] : changes)
+                s.Infos.emplace_back(entries[at].Day, info);
+        } else {
+            // Days are unique per currency.
+            std::vector<std::pair<Entry, std::uint32_t>> withInfo;
+            withInfo.reserve(entries.size());
+            std::size_t next = 0;
+            std::uint32_t info = 0;
+            for (std::size_t i = 0; i < entries.size(); ++i) {
+                while (next < changes.size() && changes[next].first <= i)
+                    info = changes[next++].second;
+                withInfo.emplace_back(entries[i], info);
             }
+            std::sort(withInfo.begin(), withInfo.end(),
+                      [](const auto& a, const auto& b) { return a.first.Day < b.first.Day; });
+            for (std::size_t i = 0; i < withInfo.size(); ++i) {
+                entries[i] = withInfo[i].first;
+                if (s.Infos.empty() || s.Infos.back().second != withInfo[i].second)
+                    s.Infos.emplace_back(entries[i].Day, withInfo[i].second);
+            }
+        }
+        s.Infos.shrink_to_fit();
+        bool any = false;
+        for (const auto& e : entries) {
+            if ((e.Rate & 31) == 0)
+                continue;
+            s.FirstRate = any ? std::min(s.FirstRate, e.Day) : e.Day;
+            s.LastRate = any ? std::max(s.LastRate, e.Day) : e.Day;
+            any = true;
         }
     }
 
@@ -403,10 +492,9 @@ class RatesData::Builder {
     RatesData FData;
     std::vector<std::uint32_t> FSeriesByCharCode = std::vector<std::uint32_t>(26 * 26 * 26, kNone);
     std::map<std::string, std::uint32_t, std::less<>> FSeriesByKey;  // other keys
-    std::vector<Entry> FEntries;                                     // in the order of the file
-    std::vector<std::uint32_t> FSeriesOfEntry;
-    std::vector<std::uint32_t> FInfoOfSeries;  // the info of its latest full line
-    std::vector<std::size_t> FBlockOfSeries;   // the date block of its latest line
+    // Of each currency: from which of its entries on an info applies.
+    std::vector<std::vector<std::pair<std::size_t, std::uint32_t>>> FChanges;
+    std::vector<std::size_t> FBlockOfSeries;  // the date block of its latest line
     std::unordered_map<std::string, std::uint32_t> FInfoByText;
     std::vector<String> FServedNames;  // of FInfos, in Windows-1251
     std::unordered_set<std::int32_t> FDaysSeen;
@@ -414,48 +502,40 @@ class RatesData::Builder {
     std::size_t FRatesInBlock = 0;
     std::int32_t FDay = 0;
     std::string FDateText;
+    std::string FPending;  // the start of a line that runs on into the next piece
 };
 
 RatesData RatesData::Parse(std::string_view text, const std::string& source) {
-    Builder b(source);
-    b.Read(text);
+    Builder b(source, text.size());
+    b.Feed(text);
     return b.Finish();
 }
 
 std::string RatesData::ReadText(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw DataError("cannot read " + path + ": " + std::strerror(errno));
-    struct Close {
-        int Fd;
-        ~Close() { ::close(Fd); }
-    } close{fd};
-
-    std::string bytes;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        bytes.reserve(std::min<std::size_t>(st.st_size, kMaxTextBytes));
-    char buf[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw DataError("cannot read " + path + ": " + std::strerror(errno));
-        if (n == 0)
-            break;
-        if (bytes.size() + static_cast<std::size_t>(n) > kMaxTextBytes)
-            throw DataError(path + ": longer than " + Megabytes(kMaxTextBytes));
-        bytes.append(buf, static_cast<std::size_t>(n));
-    }
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1f &&
-        static_cast<unsigned char>(bytes[1]) == 0x8b)
-        return Gunzip(bytes, path);
-    return bytes;
+    TextReader reader(path);
+    std::string text;
+    reader.Read([&text](std::string_view piece) { text += piece; });
+    return text;
 }
 
 RatesData RatesData::Load(const std::string& path) {
-    return Parse(ReadText(path), path);
+    TextReader reader(path);
+    Builder b(path, reader.SizeHint());
+    // A damaged gzip file unpacks to nonsense before its check sum shows the
+    // damage: the file is read to its end before a bad line is reported.
+    std::optional<DataError> badLine;
+    reader.Read([&](std::string_view piece) {
+        if (badLine)
+            return;
+        try {
+            b.Feed(piece);
+        } catch (const DataError& e) {
+            badLine = e;
+        }
+    });
+    if (badLine)
+        throw *badLine;
+    return b.Finish();
 }
 
 Date RatesData::First() const {
@@ -472,30 +552,36 @@ std::optional<RatesTable> RatesData::RatesOn(const Date& date) const {
         return std::nullopt;
     const std::int32_t from = *(after - 1);
 
-    std::vector<const Entry*> rows;
+    struct Row {
+        const Info* Of;
+        std::uint32_t Rate;
+    };
+    std::vector<Row> rows;
     rows.reserve(FSeries.size());
     for (const auto& s : FSeries) {
         if (from < s.FirstRate || from > s.LastRate)
             continue;
-        const auto begin = FEntries.begin() + s.Begin;
         const auto e =
-            std::upper_bound(begin, FEntries.begin() + s.End, from,
+            std::upper_bound(s.Entries.begin(), s.Entries.end(), from,
                              [](std::int32_t day, const Entry& x) { return day < x.Day; });
-        if (e != begin && (e - 1)->RateSize > 0)
-            rows.push_back(&*(e - 1));
+        if (e == s.Entries.begin() || ((e - 1)->Rate & 31) == 0)
+            continue;
+        const auto info =
+            std::upper_bound(s.Infos.begin(), s.Infos.end(), (e - 1)->Day,
+                             [](std::int32_t day, const std::pair<std::int32_t, std::uint32_t>& x) {
+                                 return day < x.first;
+                             });
+        rows.push_back(Row{&FInfos[(info - 1)->second], (e - 1)->Rate});
     }
-    std::sort(rows.begin(), rows.end(), [this](const Entry* a, const Entry* b) {
-        return FInfos[a->Info].Order < FInfos[b->Info].Order;
-    });
+    std::sort(rows.begin(), rows.end(),
+              [](const Row& a, const Row& b) { return a.Of->Order < b.Of->Order; });
 
     RatesTable table;
     table.From = DateOfDay(from);
     table.Currencies.reserve(rows.size());
-    for (const Entry* e : rows) {
-        const Info& i = FInfos[e->Info];
-        table.Currencies.push_back(Currency{i.NumCode, i.CharCode, i.Nominal, i.Name,
-                                            FRates.substr(e->RateAt, e->RateSize)});
-    }
+    for (const Row& r : rows)
+        table.Currencies.push_back(Currency{r.Of->NumCode, r.Of->CharCode, r.Of->Nominal,
+                                            r.Of->Name, FRates.substr(r.Rate >> 5, r.Rate & 31)});
     return table;
 }
 

@@ -29,6 +29,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tools/rates-server/RatesTable.h"
@@ -74,16 +75,15 @@ class RatesData {
         std::string Name;
         std::uint32_t Order = 0;  // rank of the name in the page's row order
     };
-    // One line of a currency: a rate (RateSize > 0) or an end.
+    // One line of a currency: a rate or an end.
     struct Entry {
-        std::int32_t Day = 0;  // days since 01.01.1970
-        std::uint32_t Info = 0;
-        std::uint32_t RateAt = 0;  // in FRates
-        std::uint32_t RateSize = 0;
+        std::int32_t Day = 0;    // days since 01.01.1970
+        std::uint32_t Rate = 0;  // its offset in FRates << 5 | its length, 0 for an end
     };
     struct Series {
-        std::uint32_t Begin = 0;  // its entries in FEntries, ascending by day
-        std::uint32_t End = 0;
+        std::vector<Entry> Entries;  // ascending by day
+        // The info of its entries from a day on, ascending by day.
+        std::vector<std::pair<std::int32_t, std::uint32_t>> Infos;
         std::int32_t FirstRate = 0;  // the day of its first and its last rate
         std::int32_t LastRate = 0;
     };
@@ -91,7 +91,6 @@ class RatesData {
 
     std::vector<std::int32_t> FDays;  // the days rates were set, ascending
     std::vector<Series> FSeries;      // one per currency
-    std::vector<Entry> FEntries;      // by currency
     std::vector<Info> FInfos;
     std::string FRates;  // every rate's text, one after another
 };

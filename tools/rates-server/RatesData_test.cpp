@@ -310,6 +310,17 @@ TEST_F(RatesFile, GzipFilesReadAsTheirText) {
     EXPECT_EQ(RatesData::ReadText(Write("a.gz", parts)), kSmall);
 }
 
+// Files are read in pieces; lines run across them.
+TEST_F(RatesFile, TheHistoryMeansTheSamePlainAndCompressed) {
+    const auto packed = RatesData::Load(KURS_RATES_HISTORY);
+    const auto plain =
+        RatesData::Load(Write("history.txt", RatesData::ReadText(KURS_RATES_HISTORY)));
+    EXPECT_EQ(plain.First(), packed.First());
+    EXPECT_EQ(plain.Last(), packed.Last());
+    for (const Date d : {Date{1992, 7, 1}, Date{1995, 5, 3}, Date{2000, 12, 7}, Date{2023, 12, 30}})
+        EXPECT_EQ(Summary(plain, d), Summary(packed, d));
+}
+
 TEST_F(RatesFile, DamagedFilesAreErrorsNamingTheFile) {
     const std::string gz = Gzip(kSmall);
     std::string flipped = gz;
@@ -326,6 +337,7 @@ TEST_F(RatesFile, DamagedFilesAreErrorsNamingTheFile) {
         {"bytes after the end", gz + "junk", "damaged"},
         {"too long unpacked", Gzip(std::string(1 << 20, '#'), 65), "more than 64 MB"},
         {"empty", "", "holds no rates"},
+        {"a bad line", Gzip("[07.12.2000]\n840 | USD\n"), ":2: no full line of 840"},
     };
     for (const auto& c : cases) {
         const std::string path = Write("rates.gz", c.bytes);
