@@ -339,6 +339,8 @@ class RatesData::Builder {
             Fail("the rate is written with a decimal comma, as 27,8500: " + Shown(f[4]));
 
         const std::string_view key = !f[1].empty() ? f[1] : !f[0].empty() ? f[0] : name;
+        if (key.front() == '[' || key.front() == '#')
+            Fail("a currency without codes needs a name that does not start with [ or #");
         std::uint32_t series = FindSeries(key);
         if (series == kNone) {
             series = static_cast<std::uint32_t>(FData.FSeries.size());

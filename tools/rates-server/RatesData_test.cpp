@@ -124,6 +124,8 @@ TEST(RatesData, RejectsBadLinesNamingTheLine) {
         {"[07.12.2000]\n036 | AUD | 1 | ЕВРОдоллар | 1,0\n", "f:2:"},
         {"[07.12.2000]\n | | 1 | Банк установил с утра | 1,0\n", "f:2:"},
         {"[07.12.2000]\n | | 1 | Курсы не зарегистрированы | 1,0\n", "f:2:"},
+        // Its short lines would read as a date or a comment.
+        {"[07.12.2000]\n | | 1 | [Старый] рубль | 1,0\n", "f:2:"},
     };
     for (const auto& c : cases) {
         try {
