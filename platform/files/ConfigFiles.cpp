@@ -112,6 +112,24 @@ bool WriteAll(int fd, std::string_view text) {
     return true;
 }
 
+bool StripByteOrderMark(std::string_view& text) {
+    if (text.substr(0, 3) != "\xEF\xBB\xBF")
+        return false;
+    text.remove_prefix(3);
+    return true;
+}
+
+bool ReadOnlyFile(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    if ((st.st_mode & 0222) == 0)
+        return true;
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0)
+        return false;
+    return errno == EACCES || errno == EPERM || errno == EROFS;
+}
+
 bool ReplaceFile(const std::string& path, std::string_view text, FileMode mode, std::string* why) {
     const std::string tmp = path + ".tmp-" + std::to_string(::getpid());
     ::unlink(tmp.c_str());
@@ -123,10 +141,16 @@ bool ReplaceFile(const std::string& path, std::string_view text, FileMode mode, 
     }
     bool ok = true;
     struct stat st;
-    if (mode == FileMode::Keep && ::stat(path.c_str(), &st) == 0 &&
-        ::fchmod(fd, st.st_mode & 07777) != 0) {
-        ok = false;
-        Note(why);
+    if (::stat(path.c_str(), &st) == 0) {
+        // The owner first: a change of owner clears the set-id bits.
+        // Only root may give the file away; others keep what they may.
+        if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+            ::fchown(fd, st.st_uid, st.st_gid) != 0 && ::fchown(fd, -1, st.st_gid) != 0) {
+        }
+        if (::fchmod(fd, st.st_mode & 07777) != 0) {
+            ok = false;
+            Note(why);
+        }
     }
     if (ok && !(WriteAll(fd, text) && ::fsync(fd) == 0)) {
         ok = false;

@@ -26,17 +26,29 @@ int ReadFile(const std::string& path, std::string& out);
 // Writes all of `text` to `fd`, going on after EINTR and short writes.
 bool WriteAll(int fd, std::string_view text);
 
-// How ReplaceFile chooses the permission bits of the new file.
+// Removes a UTF-8 byte-order mark from the start of a file's text; true when
+// there was one.
+bool StripByteOrderMark(std::string_view& text);
+
+// Whether an existing file is kept from being changed: it has no write
+// permission bit at all (the user's choice, which even root respects), or
+// none that lets this process write it.  False for a missing file.
+bool ReadOnlyFile(const std::string& path);
+
+// The permission bits ReplaceFile gives a file that did not exist before; a
+// file that is replaced keeps its bits (and, as far as this process may set
+// them, its owner and group).
 enum class FileMode {
-    Private,  // 0600, whatever the old file had
-    Keep,     // those of the old file; a new file gets 0666 less the umask
+    Private,  // 0600
+    Shared,   // 0666 less the umask
 };
 
 // Replaces `path` with `text`: a temporary file PATH.tmp-PID in the same
 // folder, fsync, rename over `path`, fsync of the folder; a reader sees the
 // old or the new file, never a part.  On failure the temporary file is
 // removed, `path` is left as it was and *why (when given) says what failed.
-// The caller serialises writers (the temporary name is per process).
+// The caller serialises writers (the temporary name is per process) and
+// decides whether a read-only file may be replaced (ReadOnlyFile).
 bool ReplaceFile(const std::string& path, std::string_view text, FileMode mode,
                  std::string* why = nullptr);
 

@@ -12,6 +12,9 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
+
+#include "platform/files/tests/ChildRun.h"
 
 namespace win::files {
 namespace {
@@ -137,17 +140,18 @@ TEST_F(ConfigFiles, ReadFileTellsMissingFromUnreadable) {
     EXPECT_EQ(text, big);
 }
 
-TEST_F(ConfigFiles, ReplaceFileChoosesTheModeAsAsked) {
+TEST_F(ConfigFiles, ReplaceFileKeepsTheOldModeAndGivesANewFileItsOwn) {
     const mode_t oldMask = ::umask(027);
     const struct {
         FileMode mode;
         int before;  // -1: no file yet
         unsigned after;
     } cases[] = {
-        {FileMode::Private, -1, 0600}, {FileMode::Private, 0644, 0600},
-        {FileMode::Keep, -1, 0640},    // 0666 less the umask
-        {FileMode::Keep, 0604, 0604},  // the old bits, even those the umask would drop
-        {FileMode::Keep, 0600, 0600},
+        {FileMode::Private, -1, 0600},     {FileMode::Private, 0644, 0644},
+        {FileMode::Private, 0604, 0604},  // even bits the umask would drop
+        {FileMode::Shared, -1, 0640},     // 0666 less the umask
+        {FileMode::Shared, 0604, 0604},    {FileMode::Shared, 0600, 0600},
+        {FileMode::Private, 02640, 02640},
     };
     for (const auto& c : cases) {
         const fs::path file = dir_ / "f.ini";
@@ -160,6 +164,56 @@ TEST_F(ConfigFiles, ReplaceFileChoosesTheModeAsAsked) {
         EXPECT_TRUE(OnlyFileIs("f.ini"));
     }
     ::umask(oldMask);
+}
+
+TEST_F(ConfigFiles, ReplaceFileKeepsTheOwnerWhenItMay) {
+    const fs::path file = dir_ / "f.reg";
+    Put(file, "old", 0640);
+    if (!testing_support::GiveToNobody(file))
+        GTEST_SKIP() << "giving a file away needs root and the user nobody";
+    struct stat before, after;
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    EXPECT_TRUE(ReplaceFile(file.string(), "new", FileMode::Private));
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_NE(after.st_ino, before.st_ino);
+}
+
+TEST_F(ConfigFiles, ReadOnlyFilesAndByteOrderMarks) {
+    Put(dir_ / "ro", "x", 0444);
+    Put(dir_ / "none-writable", "x", 0550);
+    Put(dir_ / "rw", "x", 0644);
+    Put(dir_ / "owner-writes", "x", 0200);
+    EXPECT_TRUE(ReadOnlyFile((dir_ / "ro").string()));  // also for root
+    EXPECT_TRUE(ReadOnlyFile((dir_ / "none-writable").string()));
+    EXPECT_FALSE(ReadOnlyFile((dir_ / "rw").string()));
+    EXPECT_FALSE(ReadOnlyFile((dir_ / "owner-writes").string()));
+    EXPECT_FALSE(ReadOnlyFile((dir_ / "missing").string()));
+
+    // Another user's file that only its owner may write.
+    ::chmod(dir_.c_str(), 0755);
+    const auto run = testing_support::RunAsNobody([&] {
+        return ReadOnlyFile((dir_ / "rw").string()) && ReadOnlyFile((dir_ / "ro").string()) ? 0 : 1;
+    });
+    if (run.problem.empty()) {
+        EXPECT_EQ(run.status, 0) << run.err;
+    }
+
+    const struct {
+        std::string_view text, rest;
+        bool had;
+    } marks[] = {{"\xEF\xBB\xBFREGEDIT4", "REGEDIT4", true},
+                 {"REGEDIT4", "REGEDIT4", false},
+                 {"\xEF\xBB", "\xEF\xBB", false},
+                 {"", "", false},
+                 {"\xEF\xBB\xBF", "", true}};
+    for (const auto& m : marks) {
+        std::string_view text = m.text;
+        EXPECT_EQ(StripByteOrderMark(text), m.had) << m.text;
+        EXPECT_EQ(text, m.rest);
+    }
 }
 
 TEST_F(ConfigFiles, ReplaceFileOverwritesAStaleTemporaryOfThisProcess) {
@@ -179,9 +233,9 @@ TEST_F(ConfigFiles, AFailedReplaceLeavesNoTemporaryAndSaysWhy) {
     EXPECT_TRUE(fs::is_directory(dir_ / "f.reg"));
     EXPECT_TRUE(OnlyFileIs("f.reg"));
     // No folder at all: the temporary cannot be made; no message is asked for.
-    EXPECT_FALSE(ReplaceFile((dir_ / "none" / "f.ini").string(), "new", FileMode::Keep));
+    EXPECT_FALSE(ReplaceFile((dir_ / "none" / "f.ini").string(), "new", FileMode::Shared));
     why.clear();
-    EXPECT_FALSE(ReplaceFile((dir_ / "none" / "f.ini").string(), "new", FileMode::Keep, &why));
+    EXPECT_FALSE(ReplaceFile((dir_ / "none" / "f.ini").string(), "new", FileMode::Shared, &why));
     EXPECT_FALSE(why.empty());
 }
 
