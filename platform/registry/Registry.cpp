@@ -66,6 +66,8 @@ struct Root {
     int handles = 0;              // open handles below this root
     std::string file;             // the file the tree was read from
     FileStamp stamp;              // that file as we last read or wrote it
+    RegistryFileProblem problem;  // what stood in the way at the last attempt
+    std::string told;             // the last message about it on stderr
 };
 
 struct Handle {
@@ -142,33 +144,75 @@ std::string CorruptName(const std::string& file) {
     return name;
 }
 
-// Reads the file of a root into `tree`.  A file that cannot be read or parsed
-// is moved aside with a message on stderr, and the tree starts empty.
-void LoadFile(const std::string& file, const char* rootName, Key& tree) {
-    std::string text;
+// Parses a root's file text into `tree`; a text that cannot be parsed is
+// moved aside with a message on stderr, and the tree starts empty.
+void ParseOrMoveAside(const std::string& file, const std::string& text, const char* rootName,
+                      Key& tree) {
     std::string fault;
-    const int err = files::ReadFile(file, text);
-    if (err == ENOENT)
+    if (regfile::Parse(text, rootName, tree, &fault))
         return;
-    if (err != 0) {
-        fault = std::strerror(err);
-    } else if (!regfile::Parse(text, rootName, tree, &fault)) {
-    } else {
-        return;
-    }
     tree = Key();
     const std::string aside = CorruptName(file);
     if (::rename(file.c_str(), aside.c_str()) == 0) {
         std::fprintf(stderr,
-                     "kurs: the registry file %s cannot be read (%s); it was moved aside as %s "
+                     "kurs: the registry file %s cannot be parsed (%s); it was moved aside as %s "
                      "and the store starts empty\n",
                      file.c_str(), fault.c_str(), aside.c_str());
     } else {
         std::fprintf(stderr,
-                     "kurs: the registry file %s cannot be read (%s) nor moved aside (%s); "
+                     "kurs: the registry file %s cannot be parsed (%s) nor moved aside (%s); "
                      "the store starts empty\n",
                      file.c_str(), fault.c_str(), std::strerror(errno));
     }
+}
+
+// Reads a root's file into `tree`: 0 when it was read and parsed (or moved
+// aside, or is missing), else the errno of a file that exists and cannot be
+// read, which is left alone.  With `keepReadOnly`, a read-only file is
+// neither parsed nor moved aside and EROFS is returned.
+int LoadFile(const std::string& file, const char* rootName, Key& tree, bool keepReadOnly) {
+    std::string text;
+    const int err = files::ReadFile(file, text);
+    if (err == ENOENT || err == ENOTDIR)  // no file, or not even its folder
+        return 0;
+    if (err != 0)
+        return err;
+    if (keepReadOnly && files::ReadOnlyFile(file))
+        return EROFS;
+    ParseOrMoveAside(file, text, rootName, tree);
+    return 0;
+}
+
+// Records what stands in the way of the root's file and says it on stderr,
+// once for as long as the same thing stands in the way.
+void NoteProblem(Root& r, RegistryFileProblem::Kind kind, const std::string& file,
+                 const std::string& reason) {
+    r.problem = RegistryFileProblem{kind, file, reason};
+    std::string text;
+    switch (kind) {
+        case RegistryFileProblem::Unreadable:
+            text = "the settings file " + file + " cannot be read (" + reason +
+                   "); the program runs with default settings and cannot save them";
+            break;
+        case RegistryFileProblem::ReadOnly:
+            text = "the settings file " + file + " is read-only; settings were not saved";
+            break;
+        case RegistryFileProblem::NotSaved:
+            text = "the settings file " + file + " could not be saved (" + reason +
+                   "); settings were not saved";
+            break;
+        case RegistryFileProblem::None:
+            return;
+    }
+    if (text == r.told)
+        return;
+    r.told = text;
+    std::fprintf(stderr, "kurs: %s\n", text.c_str());
+}
+
+void ClearProblem(Root& r) {
+    r.problem = RegistryFileProblem{};
+    r.told.clear();
 }
 
 // Brings an idle root (no open handles) up to date with its file.
@@ -185,7 +229,10 @@ void Refresh(Root& r) {
         std::unique_ptr<FileLock> lock;
         if (::stat(dir.c_str(), &st) == 0)
             lock = std::make_unique<FileLock>(file + ".lock");
-        LoadFile(file, r.name, *tree);
+        if (const int err = LoadFile(file, r.name, *tree, false); err != 0)
+            NoteProblem(r, RegistryFileProblem::Unreadable, file, std::strerror(err));
+        else if (r.problem.kind == RegistryFileProblem::Unreadable)
+            ClearProblem(r);
         r.stamp = StampOf(file);
     }
     for (const auto& c : r.journal)
@@ -194,43 +241,60 @@ void Refresh(Root& r) {
     r.file = file;
 }
 
-// Writes our changes into the root's file: lock, read again, apply, replace.
+// Writes our changes into the root's file: lock, read again, apply,
+// replace.  A file that cannot be read, or that is read-only, is never
+// replaced.  Returns what stood in the way, with *why in the system's words.
+RegistryFileProblem::Kind TrySave(Root& r, const std::string& dir, const std::string& file,
+                                  std::string& why) {
+    if (!files::MakeDirs(dir)) {
+        why = std::string("cannot create the folder: ") + std::strerror(errno);
+        return RegistryFileProblem::NotSaved;
+    }
+    FileLock lock(file + ".lock");
+    if (!lock.held()) {
+        why = std::string("cannot lock: ") + std::strerror(errno);
+        return RegistryFileProblem::NotSaved;
+    }
+    auto merged = std::make_shared<Key>();
+    if (const int err = LoadFile(file, r.name, *merged, true); err == EROFS) {
+        return RegistryFileProblem::ReadOnly;
+    } else if (err != 0) {
+        why = std::strerror(err);
+        return RegistryFileProblem::Unreadable;
+    }
+    for (const auto& c : r.journal)
+        regfile::Apply(*merged, c);
+    RemoveStaleTemporaries(dir, std::string(r.name) + ".reg");
+    if (!files::ReplaceFile(file, regfile::Serialize(*merged, r.name), files::FileMode::Private,
+                            &why))
+        return RegistryFileProblem::NotSaved;
+    r.journal.clear();
+    r.file = file;
+    if (r.handles == 0) {
+        r.tree = merged;
+        r.stamp = StampOf(file);
+    } else {
+        // Our tree lacks what others wrote; read the file again once the
+        // root is idle.
+        r.stamp = FileStamp();
+    }
+    return RegistryFileProblem::None;
+}
+
+// Saves the root's changes; when that cannot be done they stay in memory and
+// the reason is told once.
 LONG Save(Root& r) {
     if (r.journal.empty())
         return ERROR_SUCCESS;
     const std::string dir = RegistryFolder();
     const std::string file = dir + "/" + r.name + ".reg";
     std::string why;
-    if (!files::MakeDirs(dir)) {
-        why = std::string("cannot create the folder: ") + std::strerror(errno);
-    } else {
-        FileLock lock(file + ".lock");
-        if (!lock.held()) {
-            why = std::string("cannot lock: ") + std::strerror(errno);
-        } else {
-            auto merged = std::make_shared<Key>();
-            LoadFile(file, r.name, *merged);
-            for (const auto& c : r.journal)
-                regfile::Apply(*merged, c);
-            RemoveStaleTemporaries(dir, std::string(r.name) + ".reg");
-            if (files::ReplaceFile(file, regfile::Serialize(*merged, r.name),
-                                   files::FileMode::Private, &why)) {
-                r.journal.clear();
-                r.file = file;
-                if (r.handles == 0) {
-                    r.tree = merged;
-                    r.stamp = StampOf(file);
-                } else {
-                    // Our tree lacks what others wrote; read the file again
-                    // once the root is idle.
-                    r.stamp = FileStamp();
-                }
-                return ERROR_SUCCESS;
-            }
-        }
+    const auto kind = TrySave(r, dir, file, why);
+    if (kind == RegistryFileProblem::None) {
+        ClearProblem(r);
+        return ERROR_SUCCESS;
     }
-    std::fprintf(stderr, "kurs: the registry file %s could not be saved (%s)\n", file.c_str(),
-                 why.c_str());
+    NoteProblem(r, kind, file, why);
     return ERROR_CANTWRITE;
 }
 
@@ -369,6 +433,18 @@ LONG OpenOrCreate(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, bool create, PH
 
 std::string RegistryFolder() {
     return files::ConfigHome() + "/kurs/registry";
+}
+
+RegistryFileProblem RegistryProblem(HKEY hKey) {
+    const int pre = PredefinedIndex(hKey);
+    if (pre < 0)
+        return {};
+    std::lock_guard<std::mutex> guard(gMutex);
+    const Root& r = gRoots[pre];
+    // Only what concerns the file the environment names now.
+    if (r.problem.file != RegistryFolder() + "/" + r.name + ".reg")
+        return {};
+    return r.problem;
 }
 
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,

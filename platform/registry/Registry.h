@@ -176,4 +176,24 @@ inline LONG RegQueryInfoKey(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWOR
 // the environment at each call.
 std::string RegistryFolder();
 
+// Our own addition: what stood in the way of a root key's file at the last
+// reading or saving.  A file that cannot be read (as opposed to one that
+// was read and cannot be parsed, which is moved aside) is left untouched and
+// never replaced, and neither is a read-only one; changes then stay in
+// memory.  Each such failure is said once on stderr.
+struct RegistryFileProblem {
+    enum Kind {
+        None,
+        Unreadable,  // the file exists but cannot be read: defaults, no saving
+        ReadOnly,    // the file is read-only: nothing was saved
+        NotSaved,    // the save failed (folder, lock, full disk, ...)
+    };
+    Kind kind = None;
+    std::string file;
+    std::string reason;  // the system's words, for Unreadable and NotSaved
+};
+// The problem of that root's file as the environment names it now; None for
+// other files and for keys that are not root keys.
+RegistryFileProblem RegistryProblem(HKEY hKey);
+
 }  // namespace win

@@ -293,6 +293,8 @@ bool Parse(std::string_view text, std::string_view rootName, Key& root, std::str
         return true;
     };
 
+    // An editor that saved the file as UTF-8 may have put a mark first.
+    files::StripByteOrderMark(text);
     std::string_view line;
     if (!nextLine(line) || line != "REGEDIT4") {
         lineNo = 1;

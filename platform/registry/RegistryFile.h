@@ -57,8 +57,9 @@ struct Change {
 // which another program put in and which are kept.
 void Apply(Key& root, const Change& change);
 
-// Parses REGEDIT4 text whose keys all lie under rootName.  On failure returns
-// false and describes the first fault (with its line number) in *error.
+// Parses REGEDIT4 text whose keys all lie under rootName (a UTF-8 byte-order
+// mark before it is skipped).  On failure returns false and describes the
+// first fault (with its line number) in *error.
 bool Parse(std::string_view text, std::string_view rootName, Key& root, std::string* error);
 
 // The REGEDIT4 text of a tree: the line REGEDIT4, a blank line, then each key

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/files/tests/ChildRun.h"
 #include "platform/registry/RegistryFile.h"
 
 namespace win {
@@ -404,7 +407,7 @@ TEST_F(Registry, DamagedFileIsMovedAsideAndTheStoreStartsEmpty) {
         EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\kurs\\TForm1", 0, KEY_READ, &k),
                   ERROR_FILE_NOT_FOUND);
         const std::string err = ::testing::internal::GetCapturedStderr();
-        EXPECT_NE(err.find("HKEY_CURRENT_USER.reg cannot be read"), std::string::npos) << err;
+        EXPECT_NE(err.find("HKEY_CURRENT_USER.reg cannot be parsed"), std::string::npos) << err;
         EXPECT_NE(err.find("moved aside"), std::string::npos) << err;
         EXPECT_FALSE(fs::exists(file_));
 
@@ -421,6 +424,232 @@ TEST_F(Registry, DamagedFileIsMovedAsideAndTheStoreStartsEmpty) {
             ++aside;
     }
     EXPECT_EQ(aside, 3);
+}
+
+// ---- files that must not be replaced ------------------------------------------------------
+
+constexpr const char* kStored =
+    "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\kurs\\TForm1]\n\"edtServer_Text\"=\"10.0.0.7\"\n\n";
+
+struct FileState {
+    std::string text;
+    struct stat st {};
+};
+
+FileState StateOf(const fs::path& p) {
+    FileState s;
+    s.text = ReadText(p);
+    ::lstat(p.c_str(), &s.st);
+    return s;
+}
+
+bool Same(const FileState& a, const FileState& b) {
+    return a.text == b.text && a.st.st_ino == b.st.st_ino && a.st.st_mode == b.st.st_mode &&
+           a.st.st_uid == b.st.st_uid && a.st.st_mtim.tv_nsec == b.st.st_mtim.tv_nsec &&
+           a.st.st_mtim.tv_sec == b.st.st_mtim.tv_sec;
+}
+
+// What a program does from start to close: reads its settings, makes its
+// key (a save when it was missing), and saves its values at the close and
+// once more as it ends.  Returns the first step that went wrong (0: every
+// save went as `canSave` says).
+int StartAndClose(bool canSave, RegistryFileProblem::Kind problem) {
+    HKEY k = nullptr;
+    const LONG read = RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\kurs\\TForm1", 0, KEY_READ, &k);
+    if (read == ERROR_SUCCESS)
+        RegCloseKey(k);
+    if (problem == RegistryFileProblem::Unreadable && read != ERROR_FILE_NOT_FOUND)
+        return 1;  // an unreadable store reads as empty
+    const LONG expected = canSave ? ERROR_SUCCESS : ERROR_CANTWRITE;
+    const LONG made = RegCloseKey(Create(HKEY_CURRENT_USER, "Software\\kurs"));
+    if (made != expected && made != ERROR_SUCCESS)
+        return 2;
+    for (const char* value : {"30", "40"}) {
+        k = Create(HKEY_CURRENT_USER, "Software\\kurs\\TForm1");
+        if (SetString(k, "edtTimeOut_Text", value) != ERROR_SUCCESS)
+            return 3;
+        if (RegCloseKey(k) != expected)
+            return 4;
+    }
+    if (RegistryProblem(HKEY_CURRENT_USER).kind != problem)
+        return 5;
+    if (problem != RegistryFileProblem::None &&
+        !RegistryProblem(HKEY_CURRENT_USER).file.ends_with("/HKEY_CURRENT_USER.reg"))
+        return 6;
+    return 0;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+TEST_F(Registry, AFileThatCannotBeReadIsLeftAloneAndToldOnce) {
+    const struct {
+        const char* name;
+        bool asNobody;
+        std::function<void(const fs::path&)> make;
+    } cases[] = {
+        {"a folder in its place", false,
+         [](const fs::path& f) {
+             fs::create_directories(f);
+             WriteText(f / "inside", "x");
+         }},
+        {"mode 000, own file", true,
+         [](const fs::path& f) {
+             WriteText(f, kStored);
+             testing_support::GiveToNobody(f);
+             ::chmod(f.c_str(), 0);
+         }},
+        {"another user's private file", true,
+         [](const fs::path& f) {
+             WriteText(f, kStored);
+             ::chmod(f.c_str(), 0600);  // root's
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(home_);
+        fs::create_directories(dir_);
+        if (c.asNobody && !testing_support::GiveToNobody(home_)) {
+            std::printf("skipped \"%s\": needs root and the user nobody\n", c.name);
+            continue;
+        }
+        c.make(file_);
+        const FileState before = StateOf(file_);
+        const auto run = testing_support::RunInChild(
+            [] { return StartAndClose(false, RegistryFileProblem::Unreadable); }, c.asNobody);
+        if (!run.problem.empty()) {
+            std::printf("skipped \"%s\": %s\n", c.name, run.problem.c_str());
+            continue;
+        }
+        EXPECT_EQ(run.status, 0) << run.err;
+        // Said once, for the reading and both saves together.
+        EXPECT_EQ(Count(run.err, "\n"), 1u) << run.err;
+        EXPECT_NE(run.err.find("HKEY_CURRENT_USER.reg cannot be read ("), std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find("runs with default settings and cannot save them"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_TRUE(Same(StateOf(file_), before));
+        for (const auto& e : fs::directory_iterator(dir_)) {
+            const std::string name = e.path().filename().string();
+            EXPECT_TRUE(name == "HKEY_CURRENT_USER.reg" || name == "HKEY_CURRENT_USER.reg.lock")
+                << name;
+        }
+    }
+}
+
+TEST_F(Registry, AReadOnlyFileIsNotReplacedAndAWritableOneKeepsItsMode) {
+    fs::create_directories(dir_);
+    WriteText(file_, kStored);
+    ::chmod(file_.c_str(), 0444);
+    const FileState before = StateOf(file_);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(StartAndClose(false, RegistryFileProblem::ReadOnly), 0);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Count(err, "\n"), 1u) << err;
+    EXPECT_NE(err.find("HKEY_CURRENT_USER.reg is read-only; settings were not saved"),
+              std::string::npos)
+        << err;
+    EXPECT_TRUE(Same(StateOf(file_), before));
+
+    // Made writable again: what was kept in memory is saved, with the
+    // file's own mode and its other values.
+    for (unsigned mode : {0640u, 0604u, 0600u}) {
+        ::chmod(file_.c_str(), mode);
+        HKEY k = Create(HKEY_CURRENT_USER, "Software\\kurs\\TForm1");
+        SetString(k, "Mode", std::to_string(mode));
+        EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+        EXPECT_EQ(RegistryProblem(HKEY_CURRENT_USER).kind, RegistryFileProblem::None);
+        struct stat st;
+        ASSERT_EQ(::stat(file_.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        const std::string text = FileText();
+        EXPECT_NE(text.find("\"edtServer_Text\"=\"10.0.0.7\""), std::string::npos) << text;
+        EXPECT_NE(text.find("\"edtTimeOut_Text\"=\"40\""), std::string::npos) << text;
+    }
+
+    // Another user's file that this user may read but not write.
+    ::chmod(file_.c_str(), 0644);
+    testing_support::GiveToNobody(home_);
+    ::chown(file_.c_str(), 0, 0);
+    const FileState theirs = StateOf(file_);
+    const auto run = testing_support::RunAsNobody(
+        [] { return StartAndClose(false, RegistryFileProblem::ReadOnly); });
+    if (run.problem.empty()) {
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(Count(run.err, "\n"), 1u) << run.err;
+        EXPECT_TRUE(Same(StateOf(file_), theirs));
+    }
+}
+
+TEST_F(Registry, AFileWithAByteOrderMarkIsReadNormally) {
+    for (const char* eol : {"\n", "\r\n"}) {
+        std::string text = std::string("\xEF\xBB\xBF") + kStored;
+        if (std::string(eol) == "\r\n")
+            for (auto at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2))
+                text.replace(at, 1, "\r\n");
+        ReplaceFileContent(text);
+        ::testing::internal::CaptureStderr();
+        HKEY k = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\kurs\\TForm1", 0, KEY_READ, &k),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(GetString(k, "edtServer_Text"), "10.0.0.7");
+        RegCloseKey(k);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_TRUE(fs::exists(file_));
+    }
+}
+
+TEST_F(Registry, ASaveThatCannotBeMadeIsToldOnce) {
+    const struct {
+        const char* name;
+        bool asNobody;
+        std::function<void()> prepare;  // in the child
+    } cases[] = {
+        {"no folder can be made", false,
+         [this] { WriteText(home_ / "kurs", "a file where the folder should be"); }},
+        {"a full disk", false,
+         [] {
+             ::signal(SIGXFSZ, SIG_IGN);
+             rlimit limit{16, 16};  // bytes per file
+             ::setrlimit(RLIMIT_FSIZE, &limit);
+         }},
+        {"a read-only folder", true, [] {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(home_);
+        fs::create_directories(home_);
+        if (c.asNobody) {
+            if (!testing_support::GiveToNobody(home_)) {
+                std::printf("skipped \"%s\": needs root and the user nobody\n", c.name);
+                continue;
+            }
+            ::chmod(home_.c_str(), 0555);
+        }
+        const auto run = testing_support::RunInChild(
+            [&] {
+                c.prepare();
+                return StartAndClose(false, RegistryFileProblem::NotSaved);
+            },
+            c.asNobody);
+        if (!run.problem.empty()) {
+            std::printf("skipped \"%s\": %s\n", c.name, run.problem.c_str());
+            continue;
+        }
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(Count(run.err, "\n"), 1u) << run.err;
+        EXPECT_NE(run.err.find("could not be saved ("), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(file_));
+        ::chmod(home_.c_str(), 0700);
+    }
+    // Where saving works the problem is gone.
+    fs::remove_all(home_);
+    EXPECT_EQ(StartAndClose(true, RegistryFileProblem::None), 0);
 }
 
 // Reads a root file the way a fresh program would; fails the test when it
