@@ -69,6 +69,7 @@ Line Classify(std::string_view raw) {
 struct Profile {
     std::vector<std::string> lines;
     bool crlf = false;  // the file's lines end in CR LF
+    bool mark = false;  // the file begins with a UTF-8 byte-order mark
 };
 
 bool ReadProfile(const std::string& path, Profile& p, bool* exists = nullptr) {
@@ -81,6 +82,7 @@ bool ReadProfile(const std::string& path, Profile& p, bool* exists = nullptr) {
     if (exists)
         *exists = true;
     std::string_view rest = text;
+    p.mark = files::StripByteOrderMark(rest);
     bool first = true;
     while (!rest.empty()) {
         const auto nl = rest.find('\n');
@@ -98,7 +100,7 @@ bool ReadProfile(const std::string& path, Profile& p, bool* exists = nullptr) {
 }
 
 std::string Join(const Profile& p) {
-    std::string out;
+    std::string out = p.mark ? "\xEF\xBB\xBF" : "";
     const char* eol = p.crlf ? "\r\n" : "\n";
     for (const auto& l : p.lines) {
         out += l;
@@ -277,6 +279,8 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
     bool exists = false;
     if (!ReadProfile(path, p, &exists))
         return FALSE;  // never overwrite what we cannot read
+    if (exists && files::ReadOnlyFile(path))
+        return FALSE;  // nor what the user made read-only
 
     // Every section of that name: deleting reaches all, setting the first.
     std::vector<std::size_t> headers;
@@ -338,7 +342,7 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
     }
     if (!changed)
         return TRUE;
-    return files::ReplaceFile(path, Join(p), files::FileMode::Keep) ? TRUE : FALSE;
+    return files::ReplaceFile(path, Join(p), files::FileMode::Shared) ? TRUE : FALSE;
 }
 
 }  // namespace win

@@ -8,7 +8,10 @@
 // crash leaves the old or the new file.
 //
 // Section and key names compare without regard to case (ASCII and cp1251
-// Cyrillic); texts are cp1251 bytes; lines may end in LF or CR LF.
+// Cyrillic); texts are cp1251 bytes; lines may end in LF or CR LF, and a
+// UTF-8 byte-order mark at the start is skipped (and kept on writing).  A
+// file that cannot be read reads as empty and is never written; neither is
+// a read-only one.  A file that is replaced keeps its permission bits.
 
 #include <string>
 

@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 
+#include "platform/files/tests/ChildRun.h"
+
 namespace win {
 namespace {
 
@@ -211,6 +213,46 @@ TEST_F(Profile, PathsAreUsedAsGivenAndFilesKeepTheirMode) {
     EXPECT_EQ(GetWindowsDirectoryA(dir, 3), n + 1);
     EXPECT_EQ(ProfileFilePath("a.ini"), (windows_ / "a.ini").string());
     EXPECT_EQ(ProfileFilePath(nullptr), (windows_ / "win.ini").string());
+}
+
+TEST_F(Profile, ReadOnlyAndUnreadableFilesAreNotWrittenAndAMarkIsSkipped) {
+    Put("mark.ini", "\xEF\xBB\xBF[S]\r\nk=1\r\n");
+    EXPECT_EQ(Read("S", "k", "", "mark.ini"), "1");
+    ASSERT_TRUE(WritePrivateProfileStringA("S", "m", "2", "mark.ini"));
+    EXPECT_EQ(Text("mark.ini"), "\xEF\xBB\xBF[S]\r\nk=1\r\nm=2\r\n");
+
+    Put("ro.ini", "[S]\nk=1\n");
+    ::chmod((windows_ / "ro.ini").c_str(), 0444);
+    EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "2", "ro.ini"));
+    EXPECT_FALSE(WritePrivateProfileStringA("S", nullptr, nullptr, "ro.ini"));
+    EXPECT_EQ(Text("ro.ini"), "[S]\nk=1\n");
+    EXPECT_EQ(Read("S", "k", "", "ro.ini"), "1");
+
+    // As another user: a file that user cannot read reads as empty and is
+    // left alone; one that user may read but not write is not replaced.
+    Put("secret.ini", "[S]\nk=1\n");
+    ::chmod((windows_ / "secret.ini").c_str(), 0600);
+    Put("theirs.ini", "[S]\nk=1\n");
+    ::chmod((windows_ / "theirs.ini").c_str(), 0644);
+    if (!testing_support::GiveToNobody(home_))
+        GTEST_SKIP() << "acting as another user needs root and the user nobody";
+    ::chown((windows_ / "secret.ini").c_str(), 0, 0);
+    ::chown((windows_ / "theirs.ini").c_str(), 0, 0);
+    const auto run = testing_support::RunAsNobody([] {
+        if (Read("S", "k", "def", "secret.ini") != "def")
+            return 1;
+        if (WritePrivateProfileStringA("S", "k", "2", "secret.ini"))
+            return 2;
+        if (Read("S", "k", "", "theirs.ini") != "1")
+            return 3;
+        if (WritePrivateProfileStringA("S", "k", "2", "theirs.ini"))
+            return 4;
+        return 0;
+    });
+    ASSERT_EQ(run.problem, "");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Text("secret.ini"), "[S]\nk=1\n");
+    EXPECT_EQ(Text("theirs.ini"), "[S]\nk=1\n");
 }
 
 TEST_F(Profile, TwoProgramsWritingOneFileBothKeepTheirKeys) {
