@@ -52,6 +52,25 @@ LONG EraseKeyTree(HKEY Parent, const String& Name, REGSAM Access) {
 
 }  // namespace
 
+String RegistrySettingsProblem(HKEY Root) {
+    const RegistryFileProblem problem = RegistryProblem(Root);
+    const String file = Utf8ToCp1251(problem.file);
+    const String reason = Utf8ToCp1251(problem.reason);
+    switch (problem.kind) {
+        case RegistryFileProblem::Unreadable:
+            return "Файл настроек нельзя прочитать: "_cp + file + " (" + reason +
+                   ").\r\nПрограмма работает с начальными установками, настройки не сохранены."_cp;
+        case RegistryFileProblem::ReadOnly:
+            return "Файл настроек доступен только для чтения: "_cp + file +
+                   ".\r\nНастройки не сохранены."_cp;
+        case RegistryFileProblem::NotSaved:
+            return "Настройки не сохранены: "_cp + file + " (" + reason + ").";
+        case RegistryFileProblem::None:
+            break;
+    }
+    return String();
+}
+
 // --- TRegistry -------------------------------------------------------------
 
 TRegistry::TRegistry() : TRegistry(KEY_ALL_ACCESS) {}

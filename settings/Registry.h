@@ -110,6 +110,11 @@ class TRegistry : public TObject {
     win::REGSAM FAccess;
 };
 
+// Why the settings kept in the registry under Root could not be read or
+// saved at the last attempt, in the words the user is shown; empty when
+// nothing stood in the way.  (The platform says the same once on stderr.)
+String RegistrySettingsProblem(win::HKEY Root = win::HKEY_CURRENT_USER);
+
 class TRegIniFile : public TRegistry {
   public:
     // Opens (creating when missing) the key FileName below HKEY_CURRENT_USER

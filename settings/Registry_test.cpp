@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -154,6 +156,48 @@ TEST_F(RegIniFile, ReadOnlyOrRefusedWritesRaise) {
     ASSERT_TRUE(other.OpenKey("\\Software\\Other", false));
     EXPECT_EQ(RegistryError([&] { other.WriteInteger("New", "n", 1); }),
               "Failed to create key New");
+}
+
+TEST_F(RegIniFile, TheUserIsToldWhySettingsWereNotKept) {
+    const std::filesystem::path dir = Home / "kurs" / "registry";
+    const std::string file = (dir / "HKEY_CURRENT_USER.reg").string();
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        String told;
+    } cases[] = {
+        {"nothing in the way", [] {}, ""},
+        {"a read-only file",
+         [&] {
+             std::filesystem::create_directories(dir);
+             std::ofstream(file) << "REGEDIT4\n\n";
+             std::filesystem::permissions(file, std::filesystem::perms::owner_read);
+         },
+         "Файл настроек доступен только для чтения: "_cp + file +
+             ".\r\nНастройки не сохранены."_cp},
+        {"a folder where the file should be", [&] { std::filesystem::create_directories(file); },
+         "Файл настроек нельзя прочитать: "_cp + file +
+             " (Is a directory).\r\nПрограмма работает с начальными установками, настройки не "
+             "сохранены."_cp},
+        {"a file where the folder should be", [&] { std::ofstream(Home / "kurs") << "x"; },
+         "Настройки не сохранены: "_cp + file + " (cannot create the folder: Not a directory)."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(Home / "kurs");
+        c.make();
+        ::testing::internal::CaptureStderr();
+        {
+            TRegIniFile store("Software\\Sample");
+            store.WriteString("TForm1", "edtServer_Text", "10.0.0.7");
+        }
+        ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(RegistrySettingsProblem(), c.told);
+    }
+    // Once saving works again, nothing is told.
+    std::filesystem::remove_all(Home / "kurs");
+    { TRegIniFile("Software\\Sample").WriteString("TForm1", "edtServer_Text", "10.0.0.7"); }
+    EXPECT_EQ(RegistrySettingsProblem(), "");
 }
 
 TEST_F(RegIniFile, ReadOnlyOtherRootWithoutTheKeyLooksAtTheRoot) {
