@@ -223,6 +223,10 @@ void Refresh(Root& r) {
     const std::string file = dir + "/" + r.name + ".reg";
     if (file == r.file && StampOf(file) == r.stamp)
         return;
+    // Changes that could not be saved belong to the file they were made
+    // for, not to another one the environment names now.
+    if (file != r.file)
+        r.journal.clear();
     auto tree = std::make_shared<Key>();
     {
         struct stat st;

@@ -586,6 +586,31 @@ TEST_F(Registry, AReadOnlyFileIsNotReplacedAndAWritableOneKeepsItsMode) {
     }
 }
 
+TEST_F(Registry, ChangesThatCouldNotBeSavedStayWithTheirFile) {
+    fs::create_directories(dir_);
+    WriteText(file_, kStored);
+    ::chmod(file_.c_str(), 0444);
+    ::testing::internal::CaptureStderr();
+    HKEY k = Create(HKEY_CURRENT_USER, "Software\\kurs\\TForm1");
+    SetString(k, "edtServer_Text", "kept in memory");
+    EXPECT_EQ(RegCloseKey(k), ERROR_CANTWRITE);
+    ::testing::internal::GetCapturedStderr();
+
+    // Another configuration folder: its file is read as it is and saved
+    // without the other file's pending change.
+    const fs::path other = home_ / "other";
+    fs::create_directories(other / "kurs" / "registry");
+    WriteText(other / "kurs" / "registry" / "HKEY_CURRENT_USER.reg", kStored);
+    ::setenv("XDG_CONFIG_HOME", other.c_str(), 1);
+    k = Create(HKEY_CURRENT_USER, "Software\\kurs\\TForm1");
+    EXPECT_EQ(GetString(k, "edtServer_Text"), "10.0.0.7");
+    SetString(k, "Other", "1");
+    EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+    EXPECT_EQ(ReadText(other / "kurs" / "registry" / "HKEY_CURRENT_USER.reg").find("memory"),
+              std::string::npos);
+    EXPECT_EQ(RegistryProblem(HKEY_CURRENT_USER).kind, RegistryFileProblem::None);
+}
+
 TEST_F(Registry, AFileWithAByteOrderMarkIsReadNormally) {
     for (const char* eol : {"\n", "\r\n"}) {
         std::string text = std::string("\xEF\xBB\xBF") + kStored;
