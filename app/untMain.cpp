@@ -6,6 +6,7 @@
 #include "runtime/DateTime.h"
 #include "runtime/Exceptions.h"
 #include "settings/Placemnt.h"
+#include "settings/Registry.h"
 
 TForm1* Form1 = nullptr;
 
@@ -249,10 +250,14 @@ void TForm1::FormClose(TObject*, TCloseAction&) {
         // the download now and let the request free the list as it unwinds.
         FClosedWhileBusy = true;
         NMHTTP1->Abort();
-        return;
+    } else {
+        delete PageLines;
+        PageLines = nullptr;
     }
-    delete PageLines;
-    PageLines = nullptr;
+    // The settings were saved just before the close; settings that could
+    // not be read or saved are told here, not only on stderr.
+    if (const String problem = RegistrySettingsProblem(); !problem.empty())
+        ShowMessage(problem);
 }
 
 String TForm1::DateText() const {

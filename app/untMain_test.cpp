@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "gui/Dialogs.h"
@@ -314,6 +316,26 @@ TEST_F(Form1Test, ExitClosesTheWindowAndEndsTheProgram) {
     SendMenuCommand(Form->N2);
     EXPECT_TRUE(Application->Terminated());
     EXPECT_EQ(Form->Pages(), nullptr);
+}
+
+TEST_F(Form1Test, ClosingTellsWhenTheSettingsWereNotSaved) {
+    // A read-only settings file is the user's choice: it stays as it is, and
+    // the close says that the settings were not saved.
+    const std::filesystem::path file = Home / "kurs" / "registry" / "HKEY_CURRENT_USER.reg";
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << "REGEDIT4\n\n";
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read);
+    ::testing::internal::CaptureStderr();
+    Form->Show();  // restores the settings, and so the close saves them
+    SendMenuCommand(Form->N2);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(Application->Terminated());
+    EXPECT_EQ(Boxes(), std::vector<String>{"Файл настроек доступен только для чтения: "_cp +
+                                           file.string() + ".\r\nНастройки не сохранены."_cp});
+    EXPECT_EQ(RegistryText(), "REGEDIT4\n\n");
+    // On stderr once, though the showing and the close both tried to save.
+    EXPECT_NE(err.find("is read-only; settings were not saved\n"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
 // ---- the request -------------------------------------------------------------------------
