@@ -154,7 +154,8 @@ TEST(RatesPage, WritesTheEuroAsTheOldPageDidAndSaysWhereTheFiguresComeFrom) {
     const RatesTable table{{2023, 12, 30},
                            {{"840", "USD", 1, "Доллар США", "89,6883"},
                             {"978", "EUR", 1, "Евро", "99,1919"},
-                            {"", "", 100, "Украинских карбованецев", "3,7700"}}};
+                            {"", "", 100, "Украинских карбованецев", "3,7700"},
+                            {"999", "XYZ", 1, "Фунт <b>&\"", "1,0000"}}};
     const std::string page = RatesPage(&table, {2023, 12, 31});
     const auto lines = Lines(page);
     const auto euro = std::find(lines.begin(), lines.end(), "<td>ЕВРО</td>"_cp);
@@ -163,6 +164,9 @@ TEST(RatesPage, WritesTheEuroAsTheOldPageDidAndSaysWhereTheFiguresComeFrom) {
     EXPECT_EQ(*(euro + 2), "<td>99,1919</td>");
     EXPECT_EQ(page.find("Евро"_cp), std::string::npos);
     EXPECT_NE(std::find(lines.begin(), lines.end(), "<td></td>"), lines.end());
+    // A name as the bank's service may write it stays one cell of text.
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "<td>Фунт &lt;b&gt;&amp;&quot;</td>"_cp),
+              lines.end());
     EXPECT_NE(page.find("официальные курсы, опубликованные Центральным банком"_cp),
               std::string::npos);
     EXPECT_EQ(page.find("Образец"_cp), std::string::npos);

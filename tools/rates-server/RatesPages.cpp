@@ -36,6 +36,31 @@ class PageText {
     std::string FText;
 };
 
+// A name as HTML text: the bank's service may write any character.
+std::string HtmlText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        switch (ch) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += ch;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 // A short page for an error status; the text is UTF-8 here.
@@ -75,7 +100,8 @@ std::string RatesPage(const RatesTable* table, const Date& requested) {
             p.Line("<tr>");
             p.Line("<td>" + std::to_string(c.Nominal) + "</td>");
             p.Line("<td>" + c.CharCode + "</td>");
-            p.Line("<td>" + (c.CharCode == "EUR" ? std::string("ЕВРО") : c.Name) + "</td>");
+            p.Line("<td>" + (c.CharCode == "EUR" ? std::string("ЕВРО") : HtmlText(c.Name)) +
+                   "</td>");
             p.Line("<td>" + c.NumCode + "</td>");
             p.Line("<td>" + c.Rate + "</td>");
             p.Line("</tr>");
