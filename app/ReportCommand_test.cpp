@@ -154,6 +154,52 @@ TEST_F(ReportCommand, PrintsTheReportAndTheStatusTextsAndWritesNoSettings) {
     EXPECT_EQ(quiet.Err, "");
 }
 
+// The bank's official rates, as the bundled history serves them: the date
+// line names the date the rates were set on, which may be before the one
+// asked for.
+TEST_F(ReportCommand, TheBanksOfficialRatesFromTheBundledHistory) {
+    RatesServerProcess server(KURS_RATES_SERVER_BINARY);
+    ASSERT_TRUE(server.Running()) << server.Output();
+    auto dateLine = [](const char* date) {
+        return "C " + std::string(date) + "  ЦБ установил следующие курсы :\n \n";
+    };
+    auto usd = [](const char* rate) {
+        return std::string(38, ' ') + "1 Доллар США = " + rate + "\n \n";
+    };
+    auto eur = [](const char* rate) { return std::string(50, ' ') + "1 ЕВРО = " + rate + "\n \n"; };
+    auto dem = [](const char* rate) {
+        return std::string(30, ' ') + "1 Немецкая марка = " + rate + "\n \n";
+    };
+    auto fim = [](const char* rate) {
+        return std::string(22, ' ') + "10 Финляндских марок = " + rate + "\n \n";
+    };
+    const struct {
+        const char* date;
+        std::string report;
+    } cases[] = {
+        // The first rates; the markka was then quoted for one, under
+        // another name, so the report leaves it out.
+        {"02.07.1992", dateLine("01.07.1992") + usd("125,2600") + dem("82,1700")},
+        {"07.12.2000", dateLine("07.12.2000") + usd("27,9300") + eur("24,5600") + dem("12,5600") +
+                           fim("41,3000")},
+        // A Saturday without rates of its own; the last rates of the mark
+        // and the markka.
+        {"29.12.2001", dateLine("28.12.2001") + usd("30,1400") + eur("26,4900") + dem("13,5400") +
+                           fim("44,5500")},
+        {"03.01.2002", dateLine("01.01.2002") + usd("30,1372") + eur("26,6172")},
+        {"30.12.2023", dateLine("30.12.2023") + usd("89,6883") + eur("99,1919")},
+        {"30.06.1992", "На дату 30/06/1992 - Курсы валют не установлены.\n \n"},
+        // After the history, with nobody to ask: no rates, and no old ones
+        // passed off as that day's.
+        {"01.01.2024", "На дату [01/01/2024] получить курсы валют не удалось - Ошибка!\n"},
+    };
+    for (const auto& c : cases) {
+        const ProgramResult r = Run({"--server", server.Address(), "--date", c.date, "--quiet"});
+        EXPECT_EQ(r.ExitCode, 0) << c.date << r.Err;
+        EXPECT_EQ(r.Out, c.report) << c.date;
+    }
+}
+
 TEST_F(ReportCommand, DateBeforeTheFirstRatesGivesTheNotice) {
     RatesServerProcess server(KURS_RATES_SERVER_BINARY, {"--data", KURS_RATES_SAMPLE_DATA});
     ASSERT_TRUE(server.Running()) << server.Output();
