@@ -6,6 +6,9 @@
 #include "gui/qt/QtBackend.h"
 
 int main(int argc, char** argv) {
+    TQtBackend::SetNoDisplayMessage(
+        "kurs: the window needs a graphical display and none could be opened "
+        "(is DISPLAY set?); in a terminal, use kurs-report");
     TQtBackend backend(argc, argv);
     Application->Initialize();
     Application->SetTitle("Курсы валют"_cp);

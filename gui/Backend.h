@@ -37,6 +37,16 @@ class TGuiBackend {
     virtual void ProcessEvents() = 0;
     // Blocks until an event or a message arrives.
     virtual void WaitForEvents() = 0;
+    // The desktop's clipboard as text; false when the backend has none (the
+    // framework then keeps a clipboard of its own).
+    virtual bool ClipboardText(String& text) {
+        (void)text;
+        return false;
+    }
+    virtual bool SetClipboardText(const String& text) {
+        (void)text;
+        return false;
+    }
 };
 
 // The current backend, or nullptr headless.  Set it before the first form is shown.

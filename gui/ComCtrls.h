@@ -1,6 +1,8 @@
 #pragma once
 // Common controls: the status bar and the date picker.
 
+#include <vector>
+
 #include "gui/Controls.h"
 #include "runtime/DateTime.h"
 
@@ -29,9 +31,19 @@ enum TDTDateMode { dmComboBox, dmUpDown };
 enum TDTDateFormat { dfShort, dfLong };
 enum TDTCalAlignment { dtaLeft, dtaRight };
 
+// The fields of a date.
+enum TDatePart { dpDay, dpMonth, dpYear };
+
 // A date field with a drop-down calendar.  Its Text is the date in the
 // short (or long) date format of the moment; typed text is parsed back with
 // the short date format.
+//
+// From the keyboard one field (day, month or year, in the order of the short
+// date format) is selected at a time: digits type its value (a day or month
+// is taken as soon as it is complete, and the next field is selected; a year
+// once four digits are typed, or when the field is left); Left and Right, or
+// the date separator, select the previous and next field; Up and Down step
+// the selected field by one, wrapping round within it.
 class TDateTimePicker : public TWinControl {
   public:
     explicit TDateTimePicker(TComponent* AOwner);
@@ -64,13 +76,31 @@ class TDateTimePicker : public TWinControl {
     TDateTime MaxDate() const { return FMaxDate; }
     void SetMaxDate(TDateTime value) { FMaxDate = value; }
 
+    // The fields in the order the short date format shows them.
+    std::vector<TDatePart> Parts() const;
+    // The index into Parts() of the field the keys act on.
+    int SelectedPart() const { return FPart; }
+    void SelectPart(int index);
+
     TNotifyEvent OnChange;
 
   protected:
     void WndProc(TMessage& message) override;
+    void KeyPress(char& key) override;
+    void KeyDown(win::WORD& key) override;
 
   private:
+    void TypeDigit(char digit);
+    // Takes the digits typed so far into the selected field.
+    void CommitTyped();
+    void SetPart(TDatePart part, int value);
+    void StepPart(int delta);
+
     TDateTime FDateTime = 0;
+    int FPart = 0;
+    String FTyped;
+    // The field was just completed by typing; a separator now moves no further.
+    bool FAdvanced = false;
     TDateTimeKind FKind = dtkDate;
     TDTDateMode FDateMode = dmComboBox;
     TDTDateFormat FDateFormat = dfShort;

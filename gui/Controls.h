@@ -56,14 +56,32 @@ constexpr win::UINT CN_COMMAND = 0xBD11;
 // The user picked a date in a picker; lParam points at the TDateTime.
 constexpr win::UINT CN_DATECHANGE = 0xBD12;
 
-// Key codes of WM_KEYDOWN the edits handle.
+// Key codes of WM_KEYDOWN the edits and the date picker handle.
 constexpr win::WPARAM VK_BACK = 0x08;
+constexpr win::WPARAM VK_TAB = 0x09;
 constexpr win::WPARAM VK_RETURN = 0x0D;
 constexpr win::WPARAM VK_END = 0x23;
 constexpr win::WPARAM VK_HOME = 0x24;
 constexpr win::WPARAM VK_LEFT = 0x25;
+constexpr win::WPARAM VK_UP = 0x26;
 constexpr win::WPARAM VK_RIGHT = 0x27;
+constexpr win::WPARAM VK_DOWN = 0x28;
+constexpr win::WPARAM VK_INSERT = 0x2D;
 constexpr win::WPARAM VK_DELETE = 0x2E;
+
+// The clipboard and undo requests an edit field answers.
+constexpr win::UINT WM_CUT = 0x0300;
+constexpr win::UINT WM_COPY = 0x0301;
+constexpr win::UINT WM_PASTE = 0x0302;
+constexpr win::UINT WM_CLEAR = 0x0303;
+constexpr win::UINT WM_UNDO = 0x0304;
+
+// The modifier keys.
+enum TShiftStateItem { ssShift, ssAlt, ssCtrl };
+using TShiftState = TSet<TShiftStateItem>;
+// The modifiers that were held down when the key message now being handled
+// was sent (empty outside a key message).
+TShiftState KeyShiftState();
 
 // A font: "MS Sans Serif" 8 points in window-text colour unless set.
 class TFont : public TPersistent {

@@ -8,6 +8,7 @@
 namespace {
 
 TGuiBackend* Backend = nullptr;
+TShiftState Shift;
 
 bool EnabledUpToForm(const TControl* control) {
     for (const TControl* c = control; c; c = c->Parent()) {
@@ -78,11 +79,19 @@ void SendChars(TWinControl* control, std::string_view chars) {
     }
 }
 
-void SendKeyDown(TWinControl* control, win::WORD key) {
+TShiftState KeyShiftState() {
+    return Shift;
+}
+
+void SendKeyDown(TWinControl* control, win::WORD key, TShiftState shift) {
     if (!control || !EnabledUpToForm(control))
         return;
     Focus(control);
+    // Restored afterwards: a handler may send keys of its own.
+    const TShiftState outer = Shift;
+    Shift = shift;
     win::SendMessage(control->Handle(), win::WM_KEYDOWN, key, 0);
+    Shift = outer;
 }
 
 void SendTextChange(TWinControl* control, const String& text) {

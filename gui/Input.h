@@ -20,8 +20,9 @@ void SendMenuCommand(TMenuItem* item);
 void SendCloseRequest(TCustomForm* form);
 // Characters typed into a focused edit, one WM_CHAR each.
 void SendChars(TWinControl* control, std::string_view chars);
-// A key press such as VK_BACK, VK_DELETE, VK_LEFT, VK_HOME.
-void SendKeyDown(TWinControl* control, win::WORD key);
+// A key press such as VK_BACK, VK_DELETE, VK_LEFT, VK_HOME, with the
+// modifiers held down (KeyShiftState() while it is handled).
+void SendKeyDown(TWinControl* control, win::WORD key, TShiftState shift = {});
 // The whole text of an edit replaced by the user (pasting, a backend's editor).
 void SendTextChange(TWinControl* control, const String& text);
 // A date picked from a picker's calendar.

@@ -174,6 +174,7 @@ void TMaskEdit::SetText(const String& value) {
         TCustomEdit::SetText(value);
         return;
     }
+    ClearUndo();
     std::vector<char> cells(static_cast<std::size_t>(FMask.Count()), 0);
     std::size_t next = 0;
     for (int i = 0; i < FMask.Count(); ++i) {
@@ -224,62 +225,71 @@ int TMaskEdit::PreviousEditable(int from) const {
     return -1;
 }
 
-void TMaskEdit::KeyPress(char& key) {
+void TMaskEdit::InsertText(const String& text) {
     if (!IsMasked()) {
-        TCustomEdit::KeyPress(key);
-        return;
-    }
-    if (ReadOnly()) {
-        key = 0;
+        TCustomEdit::InsertText(text);
         return;
     }
     std::vector<char> cells = FCells;
-    if (key == '\b') {
-        if (SelLength() > 0) {
-            for (int i = SelStart(); i < SelStart() + SelLength() && i < FMask.Count(); ++i) {
-                cells[static_cast<std::size_t>(i)] = 0;
-            }
-            const int start = SelStart();
-            Store(std::move(cells));
-            SetCaret(start, 0);
-            return;
-        }
-        const int position = PreviousEditable(SelStart() - 1);
-        if (position < 0)
-            return;
-        cells[static_cast<std::size_t>(position)] = 0;
-        Store(std::move(cells));
-        SetCaret(position, 0);
-        return;
-    }
-    const int position = NextEditable(SelStart());
-    if (position < 0 || !FMask.Accepts(position, key)) {
-        key = 0;
-        return;
-    }
-    for (int i = SelStart(); i < SelStart() + SelLength() && i < FMask.Count(); ++i) {
+    for (int i = SelStart(); i < SelStart() + SelLength() && i < FMask.Count(); ++i)
         cells[static_cast<std::size_t>(i)] = 0;
+    int at = SelStart();
+    bool placed = false;
+    for (char c : text) {
+        const int position = NextEditable(at);
+        if (position < 0)
+            break;
+        if (!FMask.Accepts(position, c))
+            continue;
+        cells[static_cast<std::size_t>(position)] = c;
+        at = position + 1;
+        placed = true;
     }
-    cells[static_cast<std::size_t>(position)] = key;
+    // A character no position takes changes nothing, the selection included.
+    if (!placed)
+        return;
     Store(std::move(cells));
-    const int next = NextEditable(position + 1);
+    const int next = NextEditable(at);
     SetCaret(next < 0 ? FMask.Count() : next, 0);
 }
 
-void TMaskEdit::KeyDown(win::WORD& key) {
-    if (!IsMasked() || key != VK_DELETE) {
-        TCustomEdit::KeyDown(key);
+void TMaskEdit::DeleteText(bool forward) {
+    if (!IsMasked()) {
+        TCustomEdit::DeleteText(forward);
         return;
     }
-    if (ReadOnly())
-        return;
     std::vector<char> cells = FCells;
-    const int start = SelStart();
-    const int end = SelLength() > 0 ? start + SelLength() : start + 1;
+    int start = SelStart();
+    int end = start + SelLength();
+    if (start == end) {
+        if (forward) {
+            end = start + 1;
+        } else {
+            start = PreviousEditable(start - 1);
+            if (start < 0)
+                return;
+            end = start + 1;
+        }
+    }
     for (int i = start; i < end && i < FMask.Count(); ++i) {
         if (!FMask.IsLiteral(i))
             cells[static_cast<std::size_t>(i)] = 0;
     }
     Store(std::move(cells));
     SetCaret(start, 0);
+}
+
+void TMaskEdit::RestoreShown(const String& shown, int anchor, int caret) {
+    if (!IsMasked()) {
+        TCustomEdit::RestoreShown(shown, anchor, caret);
+        return;
+    }
+    std::vector<char> cells(static_cast<std::size_t>(FMask.Count()), 0);
+    for (int i = 0; i < FMask.Count() && i < static_cast<int>(shown.size()); ++i) {
+        const char c = shown[static_cast<std::size_t>(i)];
+        if (!FMask.IsLiteral(i) && FMask.Accepts(i, c))
+            cells[static_cast<std::size_t>(i)] = c;
+    }
+    Store(std::move(cells));
+    Select(anchor, caret);
 }

@@ -10,6 +10,8 @@
 //
 // Only a character its position accepts can be typed into it; typing
 // overwrites the position at the caret and moves to the next editable one.
+// A selection is emptied by typing, Backspace and Delete; the caret,
+// selection, clipboard and undo work as in any edit field.
 //
 // Text is always the full width of the mask: the positions with the blank
 // character in empty ones, the blank characters at the right end dropped,
@@ -72,8 +74,12 @@ class TMaskEdit : public TCustomEdit {
     void SetMaxLength(int value) override;
 
   protected:
-    void KeyPress(char& key) override;
-    void KeyDown(win::WORD& key) override;
+    // Typing and pasting overwrite positions from the caret on, each
+    // character in the next position that accepts it; deleting empties
+    // positions.
+    void InsertText(const String& text) override;
+    void DeleteText(bool forward) override;
+    void RestoreShown(const String& shown, int anchor, int caret) override;
 
   private:
     int NextEditable(int from) const;

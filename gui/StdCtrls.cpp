@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "gui/Clipbrd.h"
+
 // ---- TLabel -----------------------------------------------------------------------
 
 TLabel::TLabel(TComponent* AOwner) : TGraphicControl(AOwner) {
@@ -85,6 +87,41 @@ void TCheckBox::WndProc(TMessage& message) {
 
 // ---- TCustomEdit ----------------------------------------------------------------------
 
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Ctrl+Right: past the rest of this word and the blanks after it.
+int NextWord(const String& text, int from) {
+    const int size = static_cast<int>(text.size());
+    int i = from;
+    while (i < size && !IsBlank(text[static_cast<std::size_t>(i)]))
+        ++i;
+    while (i < size && IsBlank(text[static_cast<std::size_t>(i)]))
+        ++i;
+    return i;
+}
+
+// Ctrl+Left: back over blanks, then to the start of the word before them.
+int PreviousWord(const String& text, int from) {
+    int i = from;
+    while (i > 0 && IsBlank(text[static_cast<std::size_t>(i - 1)]))
+        --i;
+    while (i > 0 && !IsBlank(text[static_cast<std::size_t>(i - 1)]))
+        --i;
+    return i;
+}
+
+// Pasted text is one line: it ends at the first line break or NUL.
+String FirstLine(const String& text) {
+    const std::size_t end = text.find_first_of(String("\r\n\0", 3));
+    return end == String::npos ? text : text.substr(0, end);
+}
+
+}  // namespace
+
 TCustomEdit::TCustomEdit(TComponent* AOwner) : TWinControl(AOwner) {
     SetBounds(0, 0, 121, 21);
     SetTabStop(true);
@@ -92,10 +129,12 @@ TCustomEdit::TCustomEdit(TComponent* AOwner) : TWinControl(AOwner) {
 }
 
 void TCustomEdit::SetText(const String& value) {
+    FCanUndo = false;
+    FTypingAt = -1;
     if (value == Text())
         return;
     TWinControl::SetText(value);
-    SetCaret(std::min(FSelStart, static_cast<int>(Text().size())), 0);
+    SetCaret(std::min(SelStart(), static_cast<int>(Shown().size())), 0);
     Change();
 }
 
@@ -115,90 +154,257 @@ void TCustomEdit::SetSelStart(int value) {
 }
 
 void TCustomEdit::SetSelLength(int value) {
-    SetCaret(FSelStart, value);
+    SetCaret(SelStart(), value);
 }
 
 void TCustomEdit::SelectAll() {
-    SetCaret(0, static_cast<int>(Text().size()));
+    SetCaret(0, static_cast<int>(Shown().size()));
 }
 
 void TCustomEdit::SetCaret(int start, int length) {
-    const int size = static_cast<int>(Text().size());
+    const int size = static_cast<int>(Shown().size());
     start = std::clamp(start, 0, size);
     length = std::clamp(length, 0, size - start);
-    if (start == FSelStart && length == FSelLength)
+    Select(start, start + length);
+}
+
+void TCustomEdit::Select(int anchor, int caret) {
+    const int size = static_cast<int>(Shown().size());
+    anchor = std::clamp(anchor, 0, size);
+    caret = std::clamp(caret, 0, size);
+    if (anchor == FAnchor && caret == FCaret)
         return;
-    FSelStart = start;
-    FSelLength = length;
+    FAnchor = anchor;
+    FCaret = caret;
+    FTypingAt = -1;
     Changed(ccSelection);
 }
 
+void TCustomEdit::MoveCaret(int caret, bool extend) {
+    Select(extend ? FAnchor : caret, caret);
+}
+
+String TCustomEdit::SelText() const {
+    return Shown().substr(static_cast<std::size_t>(SelStart()),
+                          static_cast<std::size_t>(SelLength()));
+}
+
+void TCustomEdit::SetSelText(const String& value) {
+    UserEdit(false, [&] { InsertText(value); });
+}
+
+void TCustomEdit::ClearSelection() {
+    if (SelLength() > 0)
+        UserEdit(false, [&] { DeleteText(true); });
+}
+
+void TCustomEdit::CopyToClipboard() {
+    if (SelLength() > 0)
+        Clipboard()->SetAsText(SelText());
+}
+
+void TCustomEdit::CutToClipboard() {
+    if (FReadOnly || SelLength() == 0)
+        return;
+    CopyToClipboard();
+    ClearSelection();
+}
+
+void TCustomEdit::PasteFromClipboard() {
+    const String text = FirstLine(Clipboard()->AsText());
+    if (!text.empty())
+        SetSelText(text);
+}
+
+void TCustomEdit::Undo() {
+    if (FReadOnly || !FCanUndo)
+        return;
+    // The undone state can be undone in turn (a second undo redoes).
+    const String shown = Shown();
+    const int anchor = FAnchor;
+    const int caret = FCaret;
+    RestoreShown(FUndoShown, FUndoAnchor, FUndoCaret);
+    FUndoShown = shown;
+    FUndoAnchor = anchor;
+    FUndoCaret = caret;
+    FCanUndo = true;
+    FTypingAt = -1;
+}
+
+void TCustomEdit::UserEdit(bool typing, const std::function<void()>& edit) {
+    if (FReadOnly)
+        return;
+    const bool continuing = typing && FTypingAt >= 0 && FTypingAt == FCaret && SelLength() == 0;
+    const String before = Shown();
+    const int anchor = FAnchor;
+    const int caret = FCaret;
+    edit();
+    if (Shown() == before)
+        return;
+    if (!continuing || !FCanUndo) {
+        FUndoShown = before;
+        FUndoAnchor = anchor;
+        FUndoCaret = caret;
+    }
+    FCanUndo = true;
+    FTypingAt = typing ? FCaret : -1;
+}
+
+void TCustomEdit::InsertText(const String& text) {
+    String shown = Shown();
+    const auto start = static_cast<std::size_t>(SelStart());
+    const auto length = static_cast<std::size_t>(SelLength());
+    String inserted = text;
+    if (FMaxLength > 0) {
+        const std::size_t kept = shown.size() - length;
+        const std::size_t room =
+            kept >= static_cast<std::size_t>(FMaxLength) ? 0 : FMaxLength - kept;
+        inserted.resize(std::min(inserted.size(), room));
+    }
+    // Nothing fits: the field stays as it was, selection included.
+    if (inserted.empty() && !text.empty())
+        return;
+    shown.erase(start, length);
+    shown.insert(start, inserted);
+    TWinControl::SetText(shown);
+    const int caret = static_cast<int>(start + inserted.size());
+    Select(caret, caret);
+    Change();
+}
+
+void TCustomEdit::DeleteText(bool forward) {
+    String shown = Shown();
+    int start = SelStart();
+    int length = SelLength();
+    if (length == 0) {
+        if (forward && start < static_cast<int>(shown.size())) {
+            length = 1;
+        } else if (!forward && start > 0) {
+            start -= 1;
+            length = 1;
+        } else {
+            return;
+        }
+    }
+    shown.erase(static_cast<std::size_t>(start), static_cast<std::size_t>(length));
+    TWinControl::SetText(shown);
+    Select(start, start);
+    Change();
+}
+
+void TCustomEdit::RestoreShown(const String& shown, int anchor, int caret) {
+    TWinControl::SetText(shown);
+    Select(anchor, caret);
+    Change();
+}
+
+void TCustomEdit::WndProc(TMessage& message) {
+    switch (message.Msg) {
+        case WM_CUT:
+            CutToClipboard();
+            break;
+        case WM_COPY:
+            CopyToClipboard();
+            break;
+        case WM_PASTE:
+            if (!FReadOnly)
+                PasteFromClipboard();
+            break;
+        case WM_CLEAR:
+            ClearSelection();
+            break;
+        case WM_UNDO:
+            Undo();
+            message.Result = FCanUndo ? win::TRUE : win::FALSE;
+            return;
+        default:
+            TWinControl::WndProc(message);
+            return;
+    }
+    message.Result = 0;
+}
+
 void TCustomEdit::KeyPress(char& key) {
+    switch (key) {
+        case 0x01:  // Ctrl+A
+            SelectAll();
+            return;
+        case 0x03:  // Ctrl+C
+            CopyToClipboard();
+            return;
+        case 0x16:  // Ctrl+V
+            if (!FReadOnly)
+                PasteFromClipboard();
+            return;
+        case 0x18:  // Ctrl+X
+            CutToClipboard();
+            return;
+        case 0x1A:  // Ctrl+Z
+            Undo();
+            return;
+        default:
+            break;
+    }
     if (FReadOnly) {
         key = 0;
         return;
     }
-    String text = Text();
-    const auto start = static_cast<std::size_t>(FSelStart);
-    const auto length = static_cast<std::size_t>(FSelLength);
     if (key == '\b') {
-        if (length > 0) {
-            text.erase(start, length);
-            TWinControl::SetText(text);
-            SetCaret(FSelStart, 0);
-        } else if (start > 0) {
-            text.erase(start - 1, 1);
-            TWinControl::SetText(text);
-            SetCaret(FSelStart - 1, 0);
-        } else {
-            return;
-        }
-        Change();
+        UserEdit(false, [&] { DeleteText(false); });
         return;
     }
     if (static_cast<unsigned char>(key) < 32) {
         key = 0;
         return;
     }
-    text.erase(start, length);
-    if (FMaxLength > 0 && static_cast<int>(text.size()) >= FMaxLength) {
-        key = 0;
-        return;
-    }
-    text.insert(start, 1, key);
-    TWinControl::SetText(text);
-    SetCaret(FSelStart + 1, 0);
-    Change();
+    UserEdit(true, [&] { InsertText(String(1, key)); });
 }
 
 void TCustomEdit::KeyDown(win::WORD& key) {
-    const int size = static_cast<int>(Text().size());
+    const TShiftState shift = KeyShiftState();
+    const bool extend = shift.Contains(ssShift);
+    const bool words = shift.Contains(ssCtrl);
+    const String shown = Shown();
     switch (key) {
         case VK_LEFT:
-            SetCaret(FSelLength > 0 ? FSelStart : FSelStart - 1, 0);
+            if (!extend && SelLength() > 0) {
+                SetCaret(SelStart(), 0);
+            } else {
+                MoveCaret(words ? PreviousWord(shown, FCaret) : FCaret - 1, extend);
+            }
             break;
         case VK_RIGHT:
-            SetCaret(FSelLength > 0 ? FSelStart + FSelLength : FSelStart + 1, 0);
+            if (!extend && SelLength() > 0) {
+                SetCaret(SelStart() + SelLength(), 0);
+            } else {
+                MoveCaret(words ? NextWord(shown, FCaret) : FCaret + 1, extend);
+            }
             break;
         case VK_HOME:
-            SetCaret(0, 0);
+            MoveCaret(0, extend);
             break;
         case VK_END:
-            SetCaret(size, 0);
+            MoveCaret(static_cast<int>(shown.size()), extend);
             break;
-        case VK_DELETE: {
-            if (FReadOnly)
-                return;
-            String text = Text();
-            std::size_t count = FSelLength > 0 ? static_cast<std::size_t>(FSelLength) : 1;
-            if (static_cast<std::size_t>(FSelStart) >= text.size())
-                return;
-            text.erase(static_cast<std::size_t>(FSelStart), count);
-            TWinControl::SetText(text);
-            SetCaret(FSelStart, 0);
-            Change();
+        case VK_DELETE:
+            if (extend) {
+                CutToClipboard();
+            } else {
+                UserEdit(false, [&] { DeleteText(true); });
+            }
             break;
-        }
+        case VK_INSERT:
+            if (words) {
+                CopyToClipboard();
+            } else if (extend && !FReadOnly) {
+                PasteFromClipboard();
+            }
+            break;
+        case VK_BACK:
+            // Alt+Backspace undoes, as Ctrl+Z does.
+            if (shift.Contains(ssAlt))
+                Undo();
+            break;
         default:
             break;
     }

@@ -2,6 +2,7 @@
 // The standard controls: label, push button, check box, edit field,
 // multi-line text area, group box and panel.
 
+#include <algorithm>
 #include <memory>
 
 #include "gui/Controls.h"
@@ -74,38 +75,82 @@ class TCheckBox : public TWinControl {
     TAlignment FAlignment = taRightJustify;
 };
 
-// A one-line edit field.  The caret and selection are byte positions from 0.
+// A one-line edit field, edited as the desktop's own single-line edits are:
+// the caret and the selection move by keyboard (Shift extends the selection
+// from its anchor, Ctrl moves by words) and by mouse; typing replaces the
+// selection; Backspace and Delete remove the selection or one character;
+// Ctrl+C/X/V, Ctrl+Insert, Shift+Insert and Shift+Delete use the clipboard;
+// Ctrl+Z (or Alt+Backspace) undoes the last edit, and a second undo redoes
+// it.  Positions are byte positions from 0.
 class TCustomEdit : public TWinControl {
   public:
     explicit TCustomEdit(TComponent* AOwner);
     String ClassName() const override { return "TCustomEdit"; }
 
+    // Replaces the text (and forgets what could be undone).
     void SetText(const String& value) override;
     // 0 = no limit; typing stops at the limit (assigned text is not cut).
     int MaxLength() const { return FMaxLength; }
     virtual void SetMaxLength(int value);
     bool ReadOnly() const { return FReadOnly; }
     void SetReadOnly(bool value);
-    int SelStart() const { return FSelStart; }
+    // The selection runs from its anchor to the caret, in either direction.
+    int SelStart() const { return std::min(FAnchor, FCaret); }
     void SetSelStart(int value);
-    int SelLength() const { return FSelLength; }
+    int SelLength() const { return FAnchor > FCaret ? FAnchor - FCaret : FCaret - FAnchor; }
     void SetSelLength(int value);
+    // Where the caret is: SelStart or SelStart + SelLength.
+    int CaretPos() const { return FCaret; }
+    // Sets the anchor and the caret (a mouse drag, a backend's selection).
+    void Select(int anchor, int caret);
     void SelectAll();
+    String SelText() const;
+    // Replaces the selection as typing would (the mask applies; undoable).
+    void SetSelText(const String& value);
+    void ClearSelection();
+    void CopyToClipboard();
+    void CutToClipboard();
+    void PasteFromClipboard();
+    bool CanUndo() const { return FCanUndo; }
+    void Undo();
+    void ClearUndo() { FCanUndo = false; }
     void Clear() { SetText(String()); }
 
     TNotifyEvent OnChange;
 
   protected:
+    void WndProc(TMessage& message) override;
     void KeyPress(char& key) override;
     void KeyDown(win::WORD& key) override;
     virtual void Change();
+    // Anchor at start, caret at start + length.
     void SetCaret(int start, int length);
+    // What the field shows (the text a masked field edits).
+    String Shown() const { return TControl::Text(); }
+    // The user's edits; a masked field performs them under its mask.
+    // Inserting replaces the selection; deleting removes the selection, or
+    // the character before (Backspace) or after (Delete) the caret.
+    virtual void InsertText(const String& text);
+    virtual void DeleteText(bool forward);
+    // Puts back a shown text and selection (undo).
+    virtual void RestoreShown(const String& shown, int anchor, int caret);
+    // Runs one edit of the user's; when it changed the text, the state
+    // before it is what Undo puts back.  A run of typing is one edit.
+    void UserEdit(bool typing, const std::function<void()>& edit);
 
   private:
+    void MoveCaret(int caret, bool extend);
+
     int FMaxLength = 0;
     bool FReadOnly = false;
-    int FSelStart = 0;
-    int FSelLength = 0;
+    int FAnchor = 0;
+    int FCaret = 0;
+    bool FCanUndo = false;
+    String FUndoShown;
+    int FUndoAnchor = 0;
+    int FUndoCaret = 0;
+    // The caret where a run of typing continues, or -1.
+    int FTypingAt = -1;
 };
 
 class TEdit : public TCustomEdit {

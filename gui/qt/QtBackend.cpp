@@ -4,31 +4,47 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDateEdit>
 #include <QFrame>
-#include <QGroupBox>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSocketNotifier>
+#include <QStyleOptionComboBox>
 #include <QTimer>
+#include <QTranslator>
+#include <QWindow>
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdio>
+#include <functional>
 #include <map>
+#include <vector>
 
+#include "gui/Clipbrd.h"
 #include "gui/ComCtrls.h"
 #include "gui/Dialogs.h"
 #include "gui/Forms.h"
@@ -154,10 +170,13 @@ class TWidgetPeer : public TControlPeer {
         FWidget->setFont(f);
         QPalette palette = FWidget->palette();
         if (font->Color() != clWindowText) {
+            // A disabled control keeps the style's grey text.
             const QColor c = ToQColor(font->Color());
-            palette.setColor(QPalette::WindowText, c);
-            palette.setColor(QPalette::Text, c);
-            palette.setColor(QPalette::ButtonText, c);
+            for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+                palette.setColor(group, QPalette::WindowText, c);
+                palette.setColor(group, QPalette::Text, c);
+                palette.setColor(group, QPalette::ButtonText, c);
+            }
         }
         FWidget->setPalette(palette);
     }
@@ -190,12 +209,50 @@ class TFormPeer : public TWidgetPeer {
         FClient = new QWidget(FWidget);
         FClient->setAutoFillBackground(true);
         RebuildMenu();
+        // F10 opens the menu bar's first menu, as on the classic desktop.
+        auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), FWidget);
+        QObject::connect(f10, &QShortcut::activated, FMenuBar, [bar = FMenuBar] {
+            for (QAction* action : bar->actions()) {
+                if (action->isVisible() && action->isEnabled()) {
+                    bar->setActiveAction(action);
+                    return;
+                }
+            }
+        });
     }
     ~TFormPeer() override { FClosing = true; }
 
     QWidget* ChildParent() override { return FClient; }
     TCustomForm* Form() const { return FForm; }
     bool Applying() const { return FApplying; }
+
+    // Whether the window's frame (and with it the frame's place) is known:
+    // once the window manager has decorated it, at once where nothing does.
+    bool FrameKnown() const {
+        QWindow* window = FWidget->windowHandle();
+        return window &&
+               (QGuiApplication::platformName() != "xcb" ||
+                (window->flags() & Qt::FramelessWindowHint) || !window->frameMargins().isNull());
+    }
+
+    // A centred form is centred again, frame and all, once the frame's size
+    // is known (the framework centred it with its own idea of the frame).
+    void CentreOnce() {
+        if (FCentred)
+            return;
+        FCentred = true;
+        const TPosition position = FForm->Position();
+        QWindow* window = FWidget->windowHandle();
+        if ((position != poScreenCenter && position != poDesktopCenter) || !window ||
+            !window->screen())
+            return;
+        const QRect screen = window->screen()->geometry();
+        const QRect frame = window->frameGeometry();
+        const QPoint centred(screen.x() + (screen.width() - frame.width()) / 2,
+                             screen.y() + (screen.height() - frame.height()) / 2);
+        if (frame.topLeft() != centred)
+            window->setFramePosition(centred);
+    }
 
     void Changed(TControlChange what) override {
         if (!FWidget)
@@ -248,11 +305,27 @@ class TFormPeer : public TWidgetPeer {
         const TFormBorderStyle style = FForm->BorderStyle();
         if (style == bsSizeable || style == bsSizeToolWin) {
             ApplyMinMax(menuHeight);
-            FWidget->resize(size);
-        } else {
+            if (FWidget->size() != size)
+                FWidget->resize(size);
+        } else if (FWidget->minimumSize() != size || FWidget->maximumSize() != size) {
             FWidget->setFixedSize(size);
         }
-        FWidget->move(FForm->Left(), FForm->Top());
+        PlaceFrame();
+    }
+
+    // The form's Left and Top are where its frame's outer corner goes.  A
+    // window not made yet is placed frame and all when it is made; a window
+    // that exists is given its frame's position, so the window manager puts
+    // the frame there whether or not it has told us the frame's size yet.
+    void PlaceFrame() {
+        const QPoint wanted(FForm->Left(), FForm->Top());
+        QWindow* window = FWidget->windowHandle();
+        if (!window || !FWidget->testAttribute(Qt::WA_WState_Created)) {
+            FWidget->move(wanted);
+            return;
+        }
+        if (window->framePosition() != wanted)
+            window->setFramePosition(wanted);
     }
 
     void ApplyVisible() override {
@@ -377,6 +450,9 @@ class TFormPeer : public TWidgetPeer {
             }
             QMenu* sub = FMenuBar->addMenu(ToQString(top->Caption()));
             sub->setEnabled(top->Enabled());
+            // A pop-up is a window of its own: it takes the bar's font itself.
+            QObject::connect(sub, &QMenu::aboutToShow, sub,
+                             [sub, bar = FMenuBar] { sub->setFont(bar->font()); });
             AddItems(sub, top, form);
         }
     }
@@ -418,6 +494,7 @@ class TFormPeer : public TWidgetPeer {
     QWidget* FClient;
     bool FMenuPending = false;
     bool FClosing = false;
+    bool FCentred = false;
 };
 
 void TFormWindow::closeEvent(QCloseEvent* event) {
@@ -432,8 +509,14 @@ void TFormWindow::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
     if (FPeer->Applying() || !isVisible() || isMinimized() || isMaximized())
         return;
+    // Until the window manager has framed the window, its frame's place is
+    // not known: the framework keeps the place it asked for.
+    QWindow* window = windowHandle();
+    if (!window || !FPeer->FrameKnown())
+        return;
+    FPeer->CentreOnce();
     TCustomForm* form = FPeer->Form();
-    const QRect frame = frameGeometry();
+    const QPoint frame = window->framePosition();
     if (frame.x() == form->Left() && frame.y() == form->Top())
         return;
     win::MoveWindow(form->Handle(), frame.x(), frame.y(), form->Width(), form->Height(), win::TRUE);
@@ -473,10 +556,27 @@ class TLabelPeer : public TWidgetPeer {
     TLabel* FLabel;
 };
 
+// A push button that Enter presses too while it has the focus, as Space does.
+class TFrameworkButton : public QPushButton {
+  public:
+    using QPushButton::QPushButton;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+            !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+            if (isEnabled())
+                click();
+            return;
+        }
+        QPushButton::keyPressEvent(event);
+    }
+};
+
 class TButtonPeer : public TWidgetPeer {
   public:
     TButtonPeer(TButton* button, QWidget* parent)
-        : TWidgetPeer(button, new QPushButton(parent)), FButton(button) {
+        : TWidgetPeer(button, new TFrameworkButton(parent)), FButton(button) {
         QObject::connect(static_cast<QPushButton*>(FWidget.data()), &QPushButton::clicked,
                          [button] { SendClick(button); });
     }
@@ -525,71 +625,119 @@ class TCheckBoxPeer : public TWidgetPeer {
     TCheckBox* FBox;
 };
 
+// The modifiers of a Qt key event as the framework's shift state.
+TShiftState ShiftOf(const QKeyEvent* event) {
+    TShiftState shift;
+    if (event->modifiers() & Qt::ShiftModifier)
+        shift << ssShift;
+    if (event->modifiers() & Qt::ControlModifier)
+        shift << ssCtrl;
+    if (event->modifiers() & Qt::AltModifier)
+        shift << ssAlt;
+    return shift;
+}
+
 // A line edit whose keys go to the framework's edit, which decides what the
-// field holds (the masked edit's rules live there).
+// field holds (the masked edit's rules live there) and where the caret and
+// the selection are; the widget shows that.  The mouse selects in the widget
+// itself, and each change of its selection is handed to the framework.
 class TFrameworkLineEdit : public QLineEdit {
   public:
-    TFrameworkLineEdit(TCustomEdit* edit, QWidget* parent) : QLineEdit(parent), FEdit(edit) {}
+    TFrameworkLineEdit(TCustomEdit* edit, QWidget* parent) : QLineEdit(parent), FEdit(edit) {
+        setAcceptDrops(false);
+    }
 
   protected:
     void keyPressEvent(QKeyEvent* event) override {
+        const TShiftState shift = ShiftOf(event);
+        const bool ctrl = shift.Contains(ssCtrl);
+        const bool alt = shift.Contains(ssAlt);
         switch (event->key()) {
             case Qt::Key_Backspace:
-                SyncCaret();
-                SendChars(FEdit, "\b");
+                if (alt) {
+                    SendKeyDown(FEdit, VK_BACK, shift);
+                } else if (!ctrl) {
+                    SendChars(FEdit, "\b");
+                }
                 return;
             case Qt::Key_Delete:
-                SyncCaret();
-                SendKeyDown(FEdit, VK_DELETE);
+                SendKeyDown(FEdit, VK_DELETE, shift);
+                return;
+            case Qt::Key_Insert:
+                SendKeyDown(FEdit, VK_INSERT, shift);
                 return;
             case Qt::Key_Left:
-                SyncCaret();
-                SendKeyDown(FEdit, VK_LEFT);
+                SendKeyDown(FEdit, VK_LEFT, shift);
                 return;
             case Qt::Key_Right:
-                SyncCaret();
-                SendKeyDown(FEdit, VK_RIGHT);
+                SendKeyDown(FEdit, VK_RIGHT, shift);
                 return;
             case Qt::Key_Home:
-                SendKeyDown(FEdit, VK_HOME);
+                SendKeyDown(FEdit, VK_HOME, shift);
                 return;
             case Qt::Key_End:
-                SendKeyDown(FEdit, VK_END);
-                return;
-            case Qt::Key_Tab:
-            case Qt::Key_Backtab:
-            case Qt::Key_Return:
-            case Qt::Key_Enter:
-            case Qt::Key_Escape:
-                QLineEdit::keyPressEvent(event);
+                SendKeyDown(FEdit, VK_END, shift);
                 return;
             default:
                 break;
         }
-        if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) {
-            QLineEdit::keyPressEvent(event);
+        if (ctrl && !alt) {
+            // The control characters the edit answers (select all, copy,
+            // paste, cut, undo); other shortcuts belong to the window.
+            static const std::map<int, char> controls{{Qt::Key_A, '\x01'},
+                                                      {Qt::Key_C, '\x03'},
+                                                      {Qt::Key_V, '\x16'},
+                                                      {Qt::Key_X, '\x18'},
+                                                      {Qt::Key_Z, '\x1A'}};
+            if (auto it = controls.find(event->key()); it != controls.end()) {
+                SendChars(FEdit, std::string_view(&it->second, 1));
+                return;
+            }
+            event->ignore();
             return;
         }
         const String typed = FromQString(event->text());
-        if (typed.empty())
+        if (alt || typed.empty() || static_cast<unsigned char>(typed[0]) < 32) {
+            // Tab, Enter, Escape and the menu's accelerators go on to the window.
+            event->ignore();
             return;
-        SyncCaret();
+        }
         SendChars(FEdit, typed);
     }
-    void mouseReleaseEvent(QMouseEvent* event) override {
-        QLineEdit::mouseReleaseEvent(event);
-        SyncCaret();
+
+    void contextMenuEvent(QContextMenuEvent* event) override {
+        // The edit's own menu, in the words of Qt's translations, acting
+        // through the framework's edit like the keys do.
+        QMenu menu(this);
+        const bool selected = FEdit->SelLength() > 0;
+        const bool writable = !FEdit->ReadOnly();
+        auto add = [&](const char* text, QKeySequence::StandardKey key, bool enabled,
+                       std::function<void()> action) {
+            QString caption = QCoreApplication::translate("QLineEdit", text);
+            const QString shortcut = QKeySequence(key).toString(QKeySequence::NativeText);
+            if (!shortcut.isEmpty())
+                caption += '\t' + shortcut;
+            QAction* item = menu.addAction(caption);
+            item->setEnabled(enabled);
+            QObject::connect(item, &QAction::triggered, &menu, std::move(action));
+        };
+        TCustomEdit* edit = FEdit;
+        auto send = [edit](win::UINT message) {
+            return [edit, message] { win::SendMessage(edit->Handle(), message, 0, 0); };
+        };
+        add("&Undo", QKeySequence::Undo, writable && FEdit->CanUndo(), send(WM_UNDO));
+        menu.addSeparator();
+        add("Cu&t", QKeySequence::Cut, writable && selected, send(WM_CUT));
+        add("&Copy", QKeySequence::Copy, selected, send(WM_COPY));
+        add("&Paste", QKeySequence::Paste, writable && Clipboard()->HasText(), send(WM_PASTE));
+        add("Delete", QKeySequence::UnknownKey, writable && selected, send(WM_CLEAR));
+        menu.addSeparator();
+        add("Select All", QKeySequence::SelectAll, !FEdit->Text().empty(),
+            [edit] { edit->SelectAll(); });
+        menu.exec(event->globalPos());
     }
 
   private:
-    void SyncCaret() {
-        if (hasSelectedText()) {
-            FEdit->SetSelStart(selectionStart());
-            FEdit->SetSelLength(static_cast<int>(selectedText().size()));
-        } else {
-            FEdit->SetSelStart(cursorPosition());
-        }
-    }
     TCustomEdit* FEdit;
 };
 
@@ -597,17 +745,22 @@ class TEditPeer : public TWidgetPeer {
   public:
     TEditPeer(TCustomEdit* edit, QWidget* parent)
         : TWidgetPeer(edit, new TFrameworkLineEdit(edit, parent)), FEdit(edit) {
-        // Keys go through the framework; what reaches the widget some other
-        // way (a paste, an input method) is handed over as a text change,
-        // and a masked field shows what its mask makes of it.
-        QObject::connect(static_cast<QLineEdit*>(FWidget.data()), &QLineEdit::textEdited,
-                         [this](const QString& text) {
-                             if (FApplying)
-                                 return;
-                             SendTextChange(FEdit, FromQString(text));
-                             if (FWidget)
-                                 Changed(ccText);
-                         });
+        auto* line = static_cast<QLineEdit*>(FWidget.data());
+        // What reaches the widget some other way (an input method) is
+        // handed over as a text change, and a masked field shows what its
+        // mask makes of it.
+        QObject::connect(line, &QLineEdit::textEdited, [this](const QString& text) {
+            if (FApplying)
+                return;
+            SendTextChange(FEdit, FromQString(text));
+            if (FWidget)
+                Changed(ccText);
+        });
+        // The mouse (and focus by Tab, which selects all) selects in the
+        // widget: the framework follows.
+        QObject::connect(line, &QLineEdit::selectionChanged, [this] { TakeSelection(); });
+        QObject::connect(line, &QLineEdit::cursorPositionChanged,
+                         [this](int, int) { TakeSelection(); });
     }
 
   protected:
@@ -615,18 +768,46 @@ class TEditPeer : public TWidgetPeer {
         auto* widget = static_cast<QLineEdit*>(FWidget.data());
         auto* masked = dynamic_cast<TMaskEdit*>(FEdit);
         const QString text = ToQString(masked ? masked->EditText() : FEdit->Text());
+        const bool applying = FApplying;
+        FApplying = true;
         if (widget->text() != text)
             widget->setText(text);
-        widget->setCursorPosition(FEdit->SelStart());
+        // The selection as the framework has it: from its anchor to the caret.
+        const int caret = FEdit->CaretPos();
+        const int anchor =
+            caret == FEdit->SelStart() ? FEdit->SelStart() + FEdit->SelLength() : FEdit->SelStart();
+        if (anchor == caret) {
+            if (widget->hasSelectedText() || widget->cursorPosition() != caret)
+                widget->setCursorPosition(caret);
+        } else if (widget->cursorPosition() != caret ||
+                   widget->selectionStart() != std::min(anchor, caret) ||
+                   widget->selectedText().size() != std::abs(caret - anchor)) {
+            widget->setSelection(anchor, caret - anchor);
+        }
+        FApplying = applying;
     }
     void ApplyState() override {
         auto* widget = static_cast<QLineEdit*>(FWidget.data());
         widget->setReadOnly(FEdit->ReadOnly());
-        widget->setMaxLength(FEdit->MaxLength() > 0 ? FEdit->MaxLength() : 32767);
+        widget->setMaxLength(32767);
         ApplyText();
     }
 
   private:
+    void TakeSelection() {
+        if (FApplying || !FWidget)
+            return;
+        auto* widget = static_cast<QLineEdit*>(FWidget.data());
+        const int caret = widget->cursorPosition();
+        int anchor = caret;
+        if (widget->hasSelectedText()) {
+            const int start = widget->selectionStart();
+            const int end = start + static_cast<int>(widget->selectedText().size());
+            anchor = caret == start ? end : start;
+        }
+        FEdit->Select(anchor, caret);
+    }
+
     TCustomEdit* FEdit;
 };
 
@@ -664,14 +845,53 @@ class TMemoPeer : public TWidgetPeer {
     TMemo* FMemo;
 };
 
+// A classic group box: an etched frame whose top line runs through the
+// middle of the caption, the caption inset from the left on the frame line.
+class TGroupFrame : public QWidget {
+  public:
+    using QWidget::QWidget;
+    void SetCaption(const QString& caption) {
+        FCaption = caption;
+        update();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QFontMetrics metrics(font());
+        const int top = metrics.height() / 2;
+        const QRect frame(0, top, width() - 1, height() - top - 1);
+        const QColor dark = palette().color(QPalette::Dark);
+        const QColor light = palette().color(QPalette::Light);
+        // The etch: a dark line with a light one below and right of it.
+        painter.setPen(light);
+        painter.drawRect(frame.translated(1, 1).adjusted(0, 0, -1, -1));
+        painter.setPen(dark);
+        painter.drawRect(frame.adjusted(0, 0, -1, -1));
+        if (FCaption.isEmpty())
+            return;
+        const QString caption = QString(FCaption).remove('&');
+        const int captionWidth = metrics.horizontalAdvance(caption);
+        const QRect captionRect(8, 0, captionWidth + 4, metrics.height());
+        painter.fillRect(captionRect, palette().color(QPalette::Window));
+        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                       QPalette::WindowText));
+        painter.drawText(captionRect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                         caption);
+    }
+
+  private:
+    QString FCaption;
+};
+
 class TGroupBoxPeer : public TWidgetPeer {
   public:
     TGroupBoxPeer(TGroupBox* box, QWidget* parent)
-        : TWidgetPeer(box, new QGroupBox(parent)), FBox(box) {}
+        : TWidgetPeer(box, new TGroupFrame(parent)), FBox(box) {}
 
   protected:
     void ApplyText() override {
-        static_cast<QGroupBox*>(FWidget.data())->setTitle(ToQString(FBox->Caption()));
+        static_cast<TGroupFrame*>(FWidget.data())->SetCaption(ToQString(FBox->Caption()));
     }
 
   private:
@@ -741,11 +961,117 @@ QString QtDateFormat(const String& format) {
     return result;
 }
 
+// A date field whose keys go to the framework's picker, which keeps the date
+// and the selected field; the widget shows both.  Tab and Shift+Tab leave
+// the field; F4 and Alt+Down open the calendar.
+class TFrameworkDateEdit : public QDateEdit {
+  public:
+    TFrameworkDateEdit(TDateTimePicker* picker, QWidget* parent)
+        : QDateEdit(parent), FPicker(picker) {}
+
+    // Shows the picker's selected field as the selected section.
+    void ShowSelectedPart() {
+        const std::vector<TDatePart> parts = FPicker->Parts();
+        const TDatePart part = parts[static_cast<std::size_t>(FPicker->SelectedPart())];
+        const Section section = part == dpDay     ? DaySection
+                                : part == dpMonth ? MonthSection
+                                                  : YearSection;
+        if (currentSection() != section)
+            setCurrentSection(section);
+        setSelectedSection(section);
+    }
+
+    void OpenCalendar() {
+        if (!calendarPopup())
+            return;
+        // The drop-down button's place, where a click opens the calendar.
+        QStyleOptionComboBox option;
+        option.initFrom(this);
+        option.editable = true;
+        option.subControls = QStyle::SC_All;
+        const QPoint at =
+            style()
+                ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, this)
+                .center();
+        QMouseEvent press(QEvent::MouseButtonPress, at, mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(this, &press);
+    }
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const TShiftState shift = ShiftOf(event);
+        const int key = event->key();
+        if (key == Qt::Key_F4 || (key == Qt::Key_Down && shift.Contains(ssAlt))) {
+            OpenCalendar();
+            return;
+        }
+        if (shift.Contains(ssAlt) || shift.Contains(ssCtrl)) {
+            event->ignore();
+            return;
+        }
+        switch (key) {
+            case Qt::Key_Left:
+                SendKeyDown(FPicker, VK_LEFT, shift);
+                return;
+            case Qt::Key_Right:
+                SendKeyDown(FPicker, VK_RIGHT, shift);
+                return;
+            case Qt::Key_Up:
+                SendKeyDown(FPicker, VK_UP, shift);
+                return;
+            case Qt::Key_Down:
+                SendKeyDown(FPicker, VK_DOWN, shift);
+                return;
+            case Qt::Key_Home:
+            case Qt::Key_End:
+            case Qt::Key_PageUp:
+            case Qt::Key_PageDown:
+            case Qt::Key_Backspace:
+            case Qt::Key_Delete:
+                return;
+            default:
+                break;
+        }
+        const String typed = FromQString(event->text());
+        if (typed.empty() || static_cast<unsigned char>(typed[0]) < 32) {
+            event->ignore();
+            return;
+        }
+        SendChars(FPicker, typed);
+    }
+    // Tab leaves the field instead of walking its sections.
+    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
+    void focusInEvent(QFocusEvent* event) override {
+        QDateEdit::focusInEvent(event);
+        ShowSelectedPart();
+    }
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        QDateEdit::mouseReleaseEvent(event);
+        // A click into a section selects that field.
+        const Section clicked = currentSection();
+        const std::vector<TDatePart> parts = FPicker->Parts();
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            const Section section = parts[i] == dpDay     ? DaySection
+                                    : parts[i] == dpMonth ? MonthSection
+                                                          : YearSection;
+            if (section == clicked)
+                FPicker->SelectPart(static_cast<int>(i));
+        }
+        ShowSelectedPart();
+    }
+
+  private:
+    TDateTimePicker* FPicker;
+};
+
 class TDatePickerPeer : public TWidgetPeer {
   public:
     TDatePickerPeer(TDateTimePicker* picker, QWidget* parent)
-        : TWidgetPeer(picker, new QDateEdit(parent)), FPicker(picker) {
+        : TWidgetPeer(picker, new TFrameworkDateEdit(picker, parent)), FPicker(picker) {
         auto* widget = static_cast<QDateEdit*>(FWidget.data());
+        widget->setMinimumDate(QDate(100, 1, 1));
+        // The calendar and the mouse wheel change the date in the widget.
         QObject::connect(widget, &QDateEdit::dateChanged, [this, picker](const QDate& date) {
             if (FApplying || !date.isValid())
                 return;
@@ -756,19 +1082,51 @@ class TDatePickerPeer : public TWidgetPeer {
   protected:
     void ApplyText() override { ApplyState(); }
     void ApplyState() override {
-        auto* widget = static_cast<QDateEdit*>(FWidget.data());
-        widget->setCalendarPopup(FPicker->DateMode() == dmComboBox);
-        widget->setDisplayFormat(
-            QtDateFormat(FPicker->DateFormat() == dfLong ? LongDateFormat() : ShortDateFormat()));
+        auto* widget = static_cast<TFrameworkDateEdit*>(FWidget.data());
+        const bool popup = FPicker->DateMode() == dmComboBox;
+        if (widget->calendarPopup() != popup)
+            widget->setCalendarPopup(popup);
+        // A new display format resets the widget's sections: only on a change.
+        const QString format =
+            QtDateFormat(FPicker->DateFormat() == dfLong ? LongDateFormat() : ShortDateFormat());
+        if (widget->displayFormat() != format)
+            widget->setDisplayFormat(format);
         int y = 0, m = 0, d = 0;
         DecodeDate(FPicker->Date(), y, m, d);
         const QDate date(y, m, d);
         if (widget->date() != date)
             widget->setDate(date);
+        widget->ShowSelectedPart();
     }
 
   private:
     TDateTimePicker* FPicker;
+};
+
+// A message box centred on the screen, frame and all.  Its own frame is not
+// known before it is shown; the main window's frame (the same window
+// manager's) stands for it.
+class TCentredMessageBox : public QMessageBox {
+  protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event);
+        QWindow* window = windowHandle();
+        QScreen* screen = window ? window->screen() : QGuiApplication::primaryScreen();
+        if (!window || !screen)
+            return;
+        QMargins frame = window->frameMargins();
+        if (frame.isNull()) {
+            TCustomForm* main = Application->MainForm();
+            if (QWidget* mainWindow = main ? TQtBackend::WidgetOf(main) : nullptr) {
+                if (QWindow* handle = mainWindow->windowHandle())
+                    frame = handle->frameMargins();
+            }
+        }
+        const QSize outer = size().grownBy(frame);
+        const QRect area = screen->geometry();
+        window->setFramePosition(QPoint(area.x() + (area.width() - outer.width()) / 2,
+                                        area.y() + (area.height() - outer.height()) / 2));
+    }
 };
 
 // ---- signals -----------------------------------------------------------------------
@@ -858,9 +1216,64 @@ struct TQtBackend::TImpl {
     }
 };
 
+namespace {
+
+std::string& NoDisplayText() {
+    static std::string text;
+    return text;
+}
+
+QtMessageHandler PreviousHandler = nullptr;
+std::vector<QString>* HeldMessages = nullptr;
+
+// While the application object is made: its complaints are held back, and a
+// platform that cannot start ends the program with one line of ours.
+void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtFatalMsg) {
+        const std::string line = NoDisplayText() + "\n";
+        ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+        (void)ignored;
+        ::_exit(1);
+    }
+    if (HeldMessages)
+        HeldMessages->push_back(qFormatLogMessage(type, context, text));
+}
+
+void LoadTranslations() {
+    // The window speaks Russian: so do Qt's own texts (context menus,
+    // standard buttons).
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(QLocale(QLocale::Russian, QLocale::Russia), "qtbase", "_", folder)) {
+        QCoreApplication::installTranslator(translator);
+    } else {
+        delete translator;
+    }
+}
+
+}  // namespace
+
+void TQtBackend::SetNoDisplayMessage(const std::string& text) {
+    NoDisplayText() = text;
+}
+
 TQtBackend::TQtBackend(int& argc, char** argv) : F(std::make_unique<TImpl>()) {
-    if (!QApplication::instance())
-        F->OwnApplication = std::make_unique<QApplication>(argc, argv);
+    if (!QApplication::instance()) {
+        if (NoDisplayText().empty()) {
+            F->OwnApplication = std::make_unique<QApplication>(argc, argv);
+        } else {
+            std::vector<QString> held;
+            HeldMessages = &held;
+            PreviousHandler = qInstallMessageHandler(StartupMessageHandler);
+            F->OwnApplication = std::make_unique<QApplication>(argc, argv);
+            qInstallMessageHandler(PreviousHandler);
+            HeldMessages = nullptr;
+            for (const QString& line : held)
+                std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+        }
+        QGuiApplication::setDesktopFileName(QCoreApplication::applicationName());
+        LoadTranslations();
+    }
     QApplication::setQuitOnLastWindowClosed(false);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         win::ScreenMetrics metrics;
@@ -989,7 +1402,7 @@ int TQtBackend::ShowMessageBox(const String& text, const String& caption, win::U
     // The program is ending: nobody may be there to press OK.
     if (Application->Terminated())
         return win::IDOK;
-    QMessageBox box;
+    TCentredMessageBox box;
     box.setWindowTitle(ToQString(caption));
     box.setText(ToQString(text));
     switch (flags & 0xF0) {
@@ -1010,6 +1423,9 @@ int TQtBackend::ShowMessageBox(const String& text, const String& caption, win::U
             break;
     }
     box.setStandardButtons(QMessageBox::Ok);
+    // The button says OK and nothing more: no icon from the style.
+    if (QAbstractButton* ok = box.button(QMessageBox::Ok))
+        ok->setIcon(QIcon());
     box.exec();
     return win::IDOK;
 }
@@ -1050,6 +1466,22 @@ void TQtBackend::WaitForEvents() {
     if (win::MessagesPending())
         return;
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+bool TQtBackend::ClipboardText(String& text) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return false;
+    text = FromQString(clipboard->text());
+    return true;
+}
+
+bool TQtBackend::SetClipboardText(const String& text) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return false;
+    clipboard->setText(ToQString(text));
+    return true;
 }
 
 QWidget* TQtBackend::WidgetOf(const TControl* control) {

@@ -11,6 +11,7 @@
 //   Application->Initialize(); ... Application->Run();
 
 #include <memory>
+#include <string>
 
 #include "gui/Backend.h"
 
@@ -22,6 +23,10 @@ class TQtBackend : public TGuiBackend {
     // resolution, registers the message layer's sources and installs itself
     // as the framework's backend.
     TQtBackend(int& argc, char** argv);
+    // When set before the backend is made, a display that cannot be opened
+    // ends the program with exit status 1 and this one line on stderr,
+    // instead of Qt's abort.
+    static void SetNoDisplayMessage(const std::string& text);
     ~TQtBackend() override;
     TQtBackend(const TQtBackend&) = delete;
     TQtBackend& operator=(const TQtBackend&) = delete;
@@ -32,6 +37,8 @@ class TQtBackend : public TGuiBackend {
     void ApplicationMinimized(bool minimized) override;
     void ProcessEvents() override;
     void WaitForEvents() override;
+    bool ClipboardText(String& text) override;
+    bool SetClipboardText(const String& text) override;
 
     // The widget that shows a control (a form: its top-level window), or nullptr.
     static QWidget* WidgetOf(const TControl* control);

@@ -10,9 +10,14 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 #include <chrono>
 #include <csignal>
@@ -436,6 +441,114 @@ TEST_F(QtBackendTest, UserMovingTheWindowUpdatesThePlacement) {
     ASSERT_TRUE(win::SetWindowPlacement(Form->Handle(), &wp));
     Application->ProcessMessages();
     EXPECT_EQ(window->frameGeometry().topLeft(), QPoint(100, 120));
+}
+
+}  // namespace
+
+namespace {
+
+void Key(QWidget* widget, int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+         const QString& text = QString()) {
+    QKeyEvent press(QEvent::KeyPress, code, modifiers, text);
+    QApplication::sendEvent(widget, &press);
+}
+
+TEST_F(QtBackendTest, KeysAndTheMouseSelectInTheFieldAndTheFrameworkKeepsInStep) {
+    SendMenuCommand(Form->N4);
+    Application->ProcessMessages();
+    auto* line = static_cast<QLineEdit*>(TQtBackend::WidgetOf(Form->edtServer));
+    Form->edtServer->SetFocus();
+    Key(line, Qt::Key_End);
+    Key(line, Qt::Key_Home, Qt::ShiftModifier);
+    EXPECT_EQ(line->selectedText(), "127.0.0.1");
+    EXPECT_EQ(Form->edtServer->SelLength(), 9);
+    Key(line, Qt::Key_1, Qt::NoModifier, "1");
+    Key(line, Qt::Key_0, Qt::NoModifier, "0");
+    EXPECT_EQ(Form->edtServer->Text(), "10");
+    EXPECT_EQ(line->text(), "10");
+    // A mouse drag over the text: the selection stays after the release
+    // and typing replaces it.
+    const int y = line->height() / 2;
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, y), line->mapToGlobal(QPointF(2, y)),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(line, &press);
+    const QPointF end(line->width() - 2, y);
+    QMouseEvent move(QEvent::MouseMove, end, line->mapToGlobal(end), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(line, &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, end, line->mapToGlobal(end), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(line, &release);
+    EXPECT_EQ(line->selectedText(), "10");
+    EXPECT_EQ(Form->edtServer->SelStart(), 0);
+    EXPECT_EQ(Form->edtServer->SelLength(), 2);
+    Key(line, Qt::Key_Backspace);
+    EXPECT_EQ(Form->edtServer->Text(), "");
+    Key(line, Qt::Key_Z, Qt::ControlModifier, "\x1A");
+    EXPECT_EQ(Form->edtServer->Text(), "10");
+    EXPECT_EQ(line->text(), "10");
+}
+
+TEST_F(QtBackendTest, EnterPressesTheFocusedButtonAndADisabledCaptionIsGrey) {
+    int presses = 0;
+    Form->Button1->OnClick = [&](TObject*) { ++presses; };
+    QWidget* button = TQtBackend::WidgetOf(Form->Button1);
+    Key(button, Qt::Key_Return);
+    Key(button, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(presses, 2);
+    const QPalette palette = button->palette();
+    EXPECT_EQ(palette.color(QPalette::Active, QPalette::ButtonText), QColor(0, 0, 0x80));
+    EXPECT_NE(palette.color(QPalette::Disabled, QPalette::ButtonText), QColor(0, 0, 0x80));
+    Form->Button1->SetEnabled(false);
+    Key(button, Qt::Key_Return);
+    EXPECT_EQ(presses, 2);
+}
+
+TEST_F(QtBackendTest, TheDateFieldTakesTypedDigitsAndTabLeavesIt) {
+    SetDateSeparator('.');
+    auto* edit = static_cast<QDateEdit*>(TQtBackend::WidgetOf(Form->dteKurs));
+    edit->setFocus();
+    Form->dteKurs->SetFocus();
+    for (QChar c : QString("07.12.2000"))
+        Key(edit, c.isDigit() ? Qt::Key_0 + c.digitValue() : Qt::Key_Period, Qt::NoModifier, c);
+    EXPECT_EQ(Form->dteKurs->Date(), EncodeDate(2000, 12, 7));
+    EXPECT_EQ(edit->date(), QDate(2000, 12, 7));
+    EXPECT_EQ(edit->currentSection(), QDateTimeEdit::YearSection);
+    Key(edit, Qt::Key_Left);
+    EXPECT_EQ(edit->currentSection(), QDateTimeEdit::MonthSection);
+    Key(edit, Qt::Key_Up);
+    EXPECT_EQ(Form->dteKurs->Date(), EncodeDate(2000, 1, 7)) << "December steps round to January";
+    SetDateSeparator('/');
+}
+
+TEST_F(QtBackendTest, MenusTranslatedContextTextsAndPlainOkButtons) {
+    QWidget* window = TQtBackend::WidgetOf(Form);
+    auto* bar = window->findChild<QMenuBar*>();
+    ASSERT_NE(bar, nullptr);
+    // F10 opens the first menu, in the bar's own font.
+    for (QShortcut* s : window->findChildren<QShortcut*>()) {
+        if (s->key() == QKeySequence(Qt::Key_F10))
+            emit s->activated();
+    }
+    QMenu* file = bar->actions()[0]->menu();
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(file->isVisible());
+    EXPECT_EQ(file->font(), bar->font());
+    file->hide();
+    EXPECT_EQ(QCoreApplication::translate("QLineEdit", "Select All"),
+              QString::fromUtf8("Выделить всё"));
+    // The OK button of a box carries no icon.
+    QTimer::singleShot(0, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            EXPECT_TRUE(box->button(QMessageBox::Ok)->icon().isNull());
+            box->done(QMessageBox::Ok);
+        }
+    });
+    QTimer::singleShot(5000, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    ShowMessage("Версия 1.00"_cp);
 }
 
 }  // namespace
