@@ -215,6 +215,15 @@ class TFormPeer : public TWidgetPeer {
             for (QAction* action : bar->actions()) {
                 if (action->isVisible() && action->isEnabled()) {
                     bar->setActiveAction(action);
+                    // Its first item is highlighted: Enter chooses it.
+                    if (QMenu* menu = action->menu()) {
+                        for (QAction* item : menu->actions()) {
+                            if (item->isEnabled() && !item->isSeparator()) {
+                                menu->setActiveAction(item);
+                                break;
+                            }
+                        }
+                    }
                     return;
                 }
             }

@@ -1,0 +1,243 @@
+// kurs on a real desktop: an X server with a window manager, driven with the
+// keyboard and the mouse as a user drives it.  Screenshots of each step go
+// to build/screenshots/desktop/.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "app/desktop/DesktopSession.h"
+#include "app/tests/Processes.h"
+#include "net/http/tests/ScriptedServer.h"
+#include "settings/TestHome.h"
+
+namespace {
+
+using app_testing::ChildProcess;
+using app_testing::Environment;
+using desktop_testing::DesktopSession;
+using desktop_testing::Frame;
+using desktop_testing::WaitUntil;
+
+constexpr const char* kKey = "HKEY_CURRENT_USER\\Software\\kurs\\TForm1";
+
+class Desktop : public TestHome {
+  protected:
+    static void SetUpTestSuite() {
+#if !defined(__SANITIZE_ADDRESS__)
+        Session = new DesktopSession();
+#endif
+    }
+    static void TearDownTestSuite() {
+        delete Session;
+        Session = nullptr;
+    }
+    void SetUp() override {
+        TestHome::SetUp();
+#if defined(__SANITIZE_ADDRESS__)
+        GTEST_SKIP() << "the desktop tests drive the window with real input and wait on it; "
+                        "under AddressSanitizer they run in the plain build only";
+#endif
+        if (!Session->Running())
+            GTEST_SKIP() << Session->Problem();
+    }
+
+    // Starts kurs on the desktop and waits for its window; the window
+    // manager makes it the active one.
+    void Start() {
+        Kurs = std::make_unique<ChildProcess>(KURS_BINARY, std::vector<std::string>{},
+                                              Environment{{"DISPLAY", Session->Display()},
+                                                          {"QT_QPA_PLATFORM", "xcb"},
+                                                          {"LC_ALL", "C.UTF-8"},
+                                                          {"XDG_CONFIG_HOME", Home.string()},
+                                                          {"XDG_RUNTIME_DIR", Home.string()}});
+        Window = Session->WindowOf(Kurs->Pid());
+        ASSERT_FALSE(Window.empty()) << Kurs->Output();
+        ASSERT_TRUE(Kurs->WaitForSignalHandler(SIGTERM)) << Kurs->Output();
+        Session->Tool("xdotool", {"windowactivate", "--sync", Window});
+        // The window stays where it is once it is framed and placed.
+        Frame last;
+        WaitUntil([&] {
+            const Frame now = Session->FrameOf(Window);
+            const bool settled = now.X == last.X && now.Y == last.Y && now.X != now.ClientX;
+            last = now;
+            return settled;
+        });
+    }
+    // Closes kurs as SIGTERM does (which saves the settings).
+    void Stop() {
+        ASSERT_EQ(Kurs->Stop(SIGTERM), 0) << Kurs->Output();
+        Kurs.reset();
+    }
+    void Keys(const std::vector<std::string>& keys) {
+        std::vector<std::string> args{"key", "--delay", "40"};
+        args.insert(args.end(), keys.begin(), keys.end());
+        Session->Tool("xdotool", args);
+    }
+    void Type(const std::string& text) {
+        Session->Tool("xdotool", {"type", "--delay", "40", text});
+    }
+    // A point of the client area below the menu bar, in the form's layout
+    // coordinates.
+    std::vector<std::string> At(int x, int y) {
+        const Frame f = Session->FrameOf(Window);
+        const int menu = f.Height - 225;
+        return {std::to_string(f.ClientX + x), std::to_string(f.ClientY + menu + y)};
+    }
+    void Click(int x, int y) {
+        std::vector<std::string> args{"mousemove", "--sync"};
+        const auto at = At(x, y);
+        args.insert(args.end(), at.begin(), at.end());
+        args.insert(args.end(), {"click", "1"});
+        Session->Tool("xdotool", args);
+    }
+    void Drag(int fromX, int fromY, int toX, int toY) {
+        const auto from = At(fromX, fromY);
+        const auto to = At(toX, toY);
+        Session->Tool("xdotool", {"mousemove", "--sync", from[0], from[1], "mousedown", "1",
+                                  "mousemove", "--sync", to[0], to[1], "mouseup", "1"});
+    }
+    void OpenSettings() {
+        // F10 opens "Файл"; its first item is "Настройки...".
+        Keys({"F10"});
+        WaitUntil([&] {
+            const std::string windows = Session->Tool(
+                "xdotool", {"search", "--onlyvisible", "--pid", std::to_string(Kurs->Pid())});
+            return std::count(windows.begin(), windows.end(), '\n') >= 2;
+        });
+        Keys({"Return"});
+    }
+    void Shot(const std::string& name) {
+        // What is drawn follows the input by a moment; the picture is not a check.
+        Session->Tool("xdotool", {"sleep", "0.3"});
+        EXPECT_TRUE(Session->Screenshot(std::string(KURS_SCREENSHOT_DIR) + "/desktop/" + name));
+    }
+    std::string Stored(const std::string& name) const {
+        std::ifstream in(Home / "kurs" / "registry" / "HKEY_CURRENT_USER.reg");
+        std::string line;
+        bool inKey = false;
+        const std::regex value("^\"([^\"]*)\"=\"(.*)\"$");
+        while (std::getline(in, line)) {
+            if (!line.empty() && line[0] == '[')
+                inKey = line == std::string("[") + kKey + "]";
+            std::smatch m;
+            if (inKey && std::regex_match(line, m, value) && m[1] == name)
+                return m[2];
+        }
+        return "<missing>";
+    }
+    void Store(const std::string& values) {
+        std::filesystem::create_directories(Home / "kurs" / "registry");
+        std::ofstream(Home / "kurs" / "registry" / "HKEY_CURRENT_USER.reg", std::ios::binary)
+            << "REGEDIT4\n\n[" << kKey << "]\n"
+            << values << "\n";
+    }
+
+    static DesktopSession* Session;
+    std::unique_ptr<ChildProcess> Kurs;
+    std::string Window;
+};
+DesktopSession* Desktop::Session = nullptr;
+
+TEST_F(Desktop, ADateTypedThenTabAndEnterIsTheDateAskedFor) {
+    testing_support::ScriptedServer server;
+    server.Push("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html></html>\r\n");
+    Store("\"edtServer_Text\"=\"127.0.0.1:" + std::to_string(server.Port()) + "\"\n");
+    Start();
+    // Into the day of the date field (Panel2 is 28 high above the 19 of the status bar).
+    Click(45 + 10, 225 - 19 - 28 + 4 + 10);
+    Type("07/12/2000");
+    Shot("1-date-typed.png");
+    Keys({"Tab", "Return"});
+    ASSERT_TRUE(server.WaitServed(1, 15000)) << Kurs->Output();
+    EXPECT_NE(server.Requests()[0].find("date_req=07/12/2000 "), std::string::npos)
+        << server.Requests()[0];
+    Shot("2-report.png");
+    Stop();
+}
+
+TEST_F(Desktop, TheServerTextIsReplacedByKeyboardAndByMouseSelection) {
+    Start();
+    OpenSettings();
+    // edtServer: GroupBox2 sits at (2, 2) inside the bevels, the field at (172, 16) in it.
+    Click(174 + 50, 18 + 10);
+    Keys({"End", "shift+Home"});
+    Type("127.0.0.1:8080");
+    Shot("3-server-typed.png");
+    // Dragged from the right end to the left end, the selection stays and typing replaces it.
+    Drag(174 + 100, 18 + 10, 174 + 2, 18 + 10);
+    Shot("4-server-selected-by-mouse.png");
+    Type("10.0.0.5:80x");
+    Keys({"BackSpace"});
+    Shot("5-server-replaced.png");
+    Stop();
+    EXPECT_EQ(Stored("edtServer_Text"), "10.0.0.5:80");
+}
+
+TEST_F(Desktop, TabWalksTheProxyFieldsThenTheServerFields) {
+    Start();
+    OpenSettings();
+    // edtProxy: GroupBox1 at (2, 81), the field at (99, 34) in it.
+    Click(2 + 99 + 50, 81 + 34 + 10);
+    Type("proxy.lan");
+    Keys({"Tab"});
+    Type("3128");
+    Keys({"Tab"});
+    Type("rates.lan");
+    Keys({"Tab"});
+    Type("5");
+    Shot("6-tab-order.png");
+    Stop();
+    EXPECT_EQ(Stored("edtProxy_Text"), "proxy.lan");
+    EXPECT_EQ(Stored("edtPort_Text"), "3128");
+    EXPECT_EQ(Stored("edtServer_Text"), "rates.lan");
+    EXPECT_EQ(Stored("edtTimeOut_Text"), "5");
+}
+
+TEST_F(Desktop, TheWindowComesBackToThePixelAndStaysWhereItWasMoved) {
+    std::vector<Frame> frames;
+    std::vector<std::string> stored;
+    for (int run = 0; run < 5; ++run) {
+        Start();
+        frames.push_back(Session->FrameOf(Window));
+        if (run == 0)
+            Shot("7-first-start-centred.png");
+        Stop();
+        stored.push_back(Stored("NormPos"));
+    }
+    // The first start centres the frame on the 1280 x 1024 screen.
+    const Frame& first = frames[0];
+    const int outerWidth = first.Width + 2 * (first.ClientX - first.X);
+    const int outerHeight = first.Height + (first.ClientY - first.Y) + (first.ClientX - first.X);
+    EXPECT_NEAR(first.X, (1280 - outerWidth) / 2, 1);
+    EXPECT_NEAR(first.Y, (1024 - outerHeight) / 2, 1);
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i].X, first.X) << "run " << i;
+        EXPECT_EQ(frames[i].Y, first.Y) << "run " << i;
+        EXPECT_EQ(stored[i], stored[0]) << "run " << i;
+    }
+    EXPECT_EQ(stored[0].substr(0, stored[0].find(',', stored[0].find(',') + 1)),
+              std::to_string(first.X) + "," + std::to_string(first.Y));
+
+    // Moved by the window manager, it comes back there.
+    Start();
+    Session->Tool("xdotool", {"windowmove", Window, "100", "200"});
+    ASSERT_TRUE(WaitUntil([&] {
+        const Frame f = Session->FrameOf(Window);
+        return f.X == 100 && f.Y == 200;
+    }));
+    Stop();
+    EXPECT_EQ(Stored("NormPos").substr(0, 8), "100,200,");
+    Start();
+    const Frame moved = Session->FrameOf(Window);
+    EXPECT_EQ(moved.X, 100);
+    EXPECT_EQ(moved.Y, 200);
+    Shot("8-moved-and-restarted.png");
+    Stop();
+}
+
+}  // namespace
