@@ -241,3 +241,20 @@ TEST_F(Desktop, TheWindowComesBackToThePixelAndStaysWhereItWasMoved) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NoDisplay, KursExitsWithOneLineThatPointsToTheReportCommand) {
+    const auto result =
+        app_testing::RunProgram(KURS_BINARY, {},
+                                Environment{{"DISPLAY", app_testing::kUnset},
+                                            {"WAYLAND_DISPLAY", app_testing::kUnset},
+                                            {"QT_QPA_PLATFORM", app_testing::kUnset}},
+                                20000);
+    EXPECT_EQ(result.ExitCode, 1);
+    EXPECT_EQ(std::count(result.Err.begin(), result.Err.end(), '\n'), 1) << result.Err;
+    EXPECT_NE(result.Err.find("graphical display"), std::string::npos) << result.Err;
+    EXPECT_NE(result.Err.find("kurs-report"), std::string::npos) << result.Err;
+}
+
+}  // namespace
