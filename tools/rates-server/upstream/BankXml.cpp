@@ -7,22 +7,11 @@
 #include <memory>
 #include <optional>
 
+#include "runtime/Cp1251.h"
+
 namespace rates {
 
 namespace {
-
-// Unicode code points of the windows-1251 bytes 0x80..0xBF (0: no character);
-// 0xC0..0xFF are U+0410..U+044F in order.
-constexpr char16_t kCp1251High[64] = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
-    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,  // 88
-    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
-    0x0000, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,  // 98
-    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,  // A0
-    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,  // A8
-    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,  // B0
-    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  // B8
-};
 
 // Fields longer than this are not rates.
 constexpr std::size_t kMaxField = 1024;
@@ -42,12 +31,8 @@ int OnUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
         !EqualsIgnoringCase(n, "x-cp1251"))
         return XML_STATUS_ERROR;
     for (int b = 0; b < 256; ++b) {
-        if (b < 0x80)
-            info->map[b] = b;
-        else if (b >= 0xC0)
-            info->map[b] = 0x0410 + (b - 0xC0);
-        else
-            info->map[b] = kCp1251High[b - 0x80] != 0 ? kCp1251High[b - 0x80] : -1;
+        const char32_t cp = cp1251::ToCodePoint(static_cast<unsigned char>(b));
+        info->map[b] = b != 0 && cp == 0 ? -1 : static_cast<int>(cp);
     }
     info->data = nullptr;
     info->convert = nullptr;

@@ -15,6 +15,7 @@
 
 #include "runtime/String.h"
 #include "tools/rates-server/RatesServer.h"
+#include "tools/rates-server/TestClient.h"
 #include "tools/rates-server/TestResponse.h"
 #include "tools/rates-server/upstream/tests/BankStub.h"
 #include "tools/rates-server/upstream/tests/TestSupport.h"
@@ -29,42 +30,8 @@ const std::string kPage = "/markets/scripts/val_res1a.asp?date_req=";
 const std::string kTarget18 = "/scripts/XML_daily.asp?date_req=18/03/2026";
 const std::string kTarget19 = "/scripts/XML_daily.asp?date_req=19/03/2026";
 
-// A loopback client.  The 10 s receive time-out is the longest a client
-// waits for a page; a server that keeps it waiting longer fails the test.
-int Connect(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval tv{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    return fd;
-}
-
 void Send(int fd, const std::string& date) {
-    const std::string request = "GET " + kPage + date + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-    ASSERT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(request.size()));
-}
-
-// Everything up to the server's close; "<timeout>" when the client's
-// patience ran out first.
-std::string ReadAll(int fd) {
-    std::string out;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            out += errno == EAGAIN || errno == EWOULDBLOCK ? "<timeout>" : "<reset>";
-            break;
-        }
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    return out;
+    SendAll(fd, GetRequest(kPage + date));
 }
 
 ParsedResponse Get(int port, const std::string& date) {
