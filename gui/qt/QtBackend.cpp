@@ -1141,6 +1141,8 @@ class TCentredMessageBox : public QMessageBox {
 // ---- signals -----------------------------------------------------------------------
 
 int SignalPipe[2] = {-1, -1};
+// While the close that a termination signal asked for runs.
+bool ClosingOnSignal = false;
 
 void OnTerminationSignal(int) {
     const char byte = 1;
@@ -1320,8 +1322,13 @@ TQtBackend::TQtBackend(int& argc, char** argv) : F(std::make_unique<TImpl>()) {
             for (QWidget* widget : QApplication::topLevelWidgets())
                 if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
                     box->done(QMessageBox::Ok);
-            if (TCustomForm* form = Application->MainForm())
+            // Nor may the close the signal asks for open one on its way out:
+            // nobody would press OK, and the next signal would start over.
+            if (TCustomForm* form = Application->MainForm()) {
+                ClosingOnSignal = true;
                 SendCloseRequest(form);
+                ClosingOnSignal = false;
+            }
         });
         struct sigaction action {};
         action.sa_handler = OnTerminationSignal;
@@ -1409,7 +1416,7 @@ std::unique_ptr<TControlPeer> TQtBackend::CreatePeer(TControl* control) {
 
 int TQtBackend::ShowMessageBox(const String& text, const String& caption, win::UINT flags) {
     // The program is ending: nobody may be there to press OK.
-    if (Application->Terminated())
+    if (Application->Terminated() || ClosingOnSignal)
         return win::IDOK;
     TCentredMessageBox box;
     box.setWindowTitle(ToQString(caption));

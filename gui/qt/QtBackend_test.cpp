@@ -390,6 +390,25 @@ TEST_F(QtBackendTest, ATerminationSignalDismissesAnOpenBoxAndShowsNoMore) {
     EXPECT_EQ(RecordedMessageBoxes().size(), 2u);
 }
 
+TEST_F(QtBackendTest, TheCloseASignalAsksForOpensNoBoxOnItsWay) {
+    // A safety net so that a waiting box fails the test instead of hanging it.
+    QTimer::singleShot(5000, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    // Like a window that tells at its close why its settings were not saved.
+    Form->OnClose = [](TObject*, TCloseAction&) { ShowMessage("not saved"_cp); };
+    const auto start = std::chrono::steady_clock::now();
+    std::raise(SIGTERM);
+    const auto giveUp = start + std::chrono::seconds(8);
+    while (!Application->Terminated() && std::chrono::steady_clock::now() < giveUp)
+        Application->HandleMessage();
+    EXPECT_TRUE(Application->Terminated());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    ASSERT_EQ(RecordedMessageBoxes().size(), 1u);
+    EXPECT_EQ(RecordedMessageBoxes()[0].Text, "not saved");
+}
+
 TEST_F(QtBackendTest, SizeLimitsComeFromTheFormsWindowProcedure) {
     TForm* sizeable = NewForm<TForm>(Application);
     sizeable->SetBorderStyle(bsSizeable);
