@@ -38,6 +38,21 @@ struct ClassRecord {
 
 enum class ShowState { Normal, Minimized, Maximized };
 
+struct MenuItem {
+    UINT command = 0;
+    UINT flags = 0;  // MF_GRAYED, MF_DISABLED, MF_SEPARATOR
+};
+
+struct SystemMenu {
+    HMENU handle = nullptr;
+    std::vector<MenuItem> items;
+};
+
+std::vector<MenuItem> DefaultSystemMenuItems() {
+    return {{UINT(SC_RESTORE), 0},  {UINT(SC_MOVE), 0}, {UINT(SC_SIZE), 0}, {UINT(SC_MINIMIZE), 0},
+            {UINT(SC_MAXIMIZE), 0}, {0, MF_SEPARATOR},  {UINT(SC_CLOSE), 0}};
+}
+
 struct Window {
     HWND hwnd = nullptr;
     ClassRecord* cls = nullptr;
@@ -57,6 +72,7 @@ struct Window {
     POINT minPosition{-1, -1};
     POINT maxPosition{-1, -1};
     RECT normal;
+    std::unique_ptr<SystemMenu> systemMenu;
 };
 
 struct Timer {
@@ -103,6 +119,7 @@ struct State {
     std::unordered_map<HWND, std::unique_ptr<Window>> windows;
     std::map<TimerKey, Timer> timers;
     std::map<int, Watch> watches;
+    std::unordered_map<HMENU, HWND> menus;  // system menu handle -> its window
     std::uintptr_t nextHandle = 0x10000;
     std::uint64_t nextSerial = 1;
     UINT_PTR nextThreadTimerId = 1;
@@ -400,6 +417,9 @@ void FinishDestroy(HWND hwnd) {
         auto& q = S().queue;
         q.erase(std::remove_if(q.begin(), q.end(), [&](const Posted& p) { return p.hwnd == hwnd; }),
                 q.end());
+    }
+    if (Window* w = Find(hwnd); w != nullptr && w->systemMenu) {
+        S().menus.erase(w->systemMenu->handle);
     }
     S().windows.erase(hwnd);
     if (hadTimers) {
@@ -1187,6 +1207,76 @@ BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL) {
         CallProc(w, WM_SIZE, SIZE_RESTORED, SizeParam(w->normal));
     }
     return TRUE;
+}
+
+// ---- the system menu ------------------------------------------------------------------------
+
+namespace {
+
+MenuItem* FindMenuItem(HMENU menu, UINT item, UINT flags) {
+    auto it = S().menus.find(menu);
+    Window* w = it == S().menus.end() ? nullptr : Find(it->second);
+    if (w == nullptr || !w->systemMenu) {
+        SetLastError(ERROR_INVALID_MENU_HANDLE);
+        return nullptr;
+    }
+    auto& items = w->systemMenu->items;
+    if ((flags & MF_BYPOSITION) != 0) {
+        return item < items.size() ? &items[item] : nullptr;
+    }
+    for (MenuItem& m : items) {
+        if ((m.flags & MF_SEPARATOR) == 0 && m.command == item) {
+            return &m;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+HMENU GetSystemMenu(HWND hwnd, BOOL revert) {
+    Window* w = FindOrFail(hwnd);
+    if (w == nullptr) {
+        return nullptr;
+    }
+    if (!w->systemMenu) {
+        w->systemMenu = std::make_unique<SystemMenu>();
+        w->systemMenu->handle = reinterpret_cast<HMENU>(S().nextHandle);
+        S().nextHandle += 0x10;
+        w->systemMenu->items = DefaultSystemMenuItems();
+        S().menus[w->systemMenu->handle] = hwnd;
+    }
+    if (revert) {
+        w->systemMenu->items = DefaultSystemMenuItems();
+        return nullptr;
+    }
+    return w->systemMenu->handle;
+}
+
+UINT EnableMenuItem(HMENU menu, UINT item, UINT enable) {
+    MenuItem* m = FindMenuItem(menu, item, enable);
+    if (m == nullptr) {
+        return kMenuItemNotFound;
+    }
+    constexpr UINT kBits = MF_GRAYED | MF_DISABLED;
+    const UINT before = m->flags & kBits;
+    m->flags = (m->flags & ~kBits) | (enable & kBits);
+    return before;
+}
+
+UINT GetMenuState(HMENU menu, UINT item, UINT flags) {
+    MenuItem* m = FindMenuItem(menu, item, flags);
+    return m == nullptr ? kMenuItemNotFound : m->flags;
+}
+
+int GetMenuItemCount(HMENU menu) {
+    auto it = S().menus.find(menu);
+    Window* w = it == S().menus.end() ? nullptr : Find(it->second);
+    if (w == nullptr || !w->systemMenu) {
+        SetLastError(ERROR_INVALID_MENU_HANDLE);
+        return -1;
+    }
+    return static_cast<int>(w->systemMenu->items.size());
 }
 
 // ---- metrics, module ------------------------------------------------------------------------

@@ -355,6 +355,35 @@ BOOL GetWindowRect(HWND hwnd, RECT* rect);
 // Sets the normal rectangle; sends WM_MOVE and WM_SIZE when they change.
 BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint);
 
+// ---- the system menu ----------------------------------------------------------------
+// Each window has a system menu record, made on first use with the items
+// Restore, Move, Size, Minimize, Maximize, a separator and Close (positions
+// 0 to 6), all enabled.  Its handle stays valid until the window is
+// destroyed.  A backend reads it (after sending WM_INITMENUPOPUP with the
+// handle in wParam and a high word of 1 in lParam, so the window's
+// procedure can grey items) and lets the window manager offer only what is
+// enabled.
+constexpr UINT MF_BYCOMMAND = 0x0000;
+constexpr UINT MF_BYPOSITION = 0x0400;
+constexpr UINT MF_ENABLED = 0x0000;
+constexpr UINT MF_GRAYED = 0x0001;
+constexpr UINT MF_DISABLED = 0x0002;
+constexpr UINT MF_SEPARATOR = 0x0800;
+constexpr UINT kMenuItemNotFound = 0xFFFFFFFF;
+
+// The window's system menu; with revert TRUE the record goes back to its
+// defaults and nullptr is returned.  nullptr for a window that does not exist
+// (ERROR_INVALID_WINDOW_HANDLE).
+HMENU GetSystemMenu(HWND hwnd, BOOL revert);
+// Sets the item's MF_GRAYED and MF_DISABLED bits from `enable` (MF_BYCOMMAND:
+// `item` is a command such as SC_SIZE; MF_BYPOSITION: a position) and returns
+// the bits it had, or kMenuItemNotFound for no such item or menu
+// (ERROR_INVALID_MENU_HANDLE).
+UINT EnableMenuItem(HMENU menu, UINT item, UINT enable);
+// The item's flags (MF_GRAYED, MF_DISABLED, MF_SEPARATOR), or kMenuItemNotFound.
+UINT GetMenuState(HMENU menu, UINT item, UINT flags);
+int GetMenuItemCount(HMENU menu);  // -1 for no such menu
+
 // ---- system metrics and the module --------------------------------------------------
 constexpr int SM_CXSCREEN = 0;
 constexpr int SM_CYSCREEN = 1;
@@ -399,6 +428,7 @@ inline HINSTANCE GetModuleHandleA(const char* moduleName) {
 // Bad arguments give 87, the platform's ERROR_INVALID_PARAMETER (that name,
 // like ERROR_SUCCESS, comes with platform/registry/Registry.h).
 constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_INVALID_MENU_HANDLE = 1401;
 constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
 constexpr DWORD ERROR_CLASS_DOES_NOT_EXIST = 1411;
 constexpr DWORD ERROR_INVALID_INDEX = 1413;

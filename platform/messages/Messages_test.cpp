@@ -809,6 +809,59 @@ TEST_F(MessagesTest, SetWindowPlacementRoundTrip) {
     EXPECT_EQ(GetLastError(), 87u);  // ERROR_INVALID_PARAMETER
 }
 
+// Each window's system menu is its own record: greying an item of one
+// window leaves the other's alone, items are found by command and by
+// position, the separator has no command, and the handle dies with the window.
+TEST_F(MessagesTest, EachWindowHasASystemMenuWhoseItemsCanBeGreyed) {
+    HWND a = Make(WS_OVERLAPPEDWINDOW);
+    HWND b = Make(WS_OVERLAPPEDWINDOW);
+    HMENU menuA = GetSystemMenu(a, FALSE);
+    HMENU menuB = GetSystemMenu(b, FALSE);
+    ASSERT_NE(menuA, nullptr);
+    ASSERT_NE(menuB, nullptr);
+    EXPECT_NE(menuA, menuB);
+    EXPECT_EQ(GetSystemMenu(a, FALSE), menuA);
+    EXPECT_EQ(GetMenuItemCount(menuA), 7);
+
+    struct Case {
+        UINT item;
+        UINT how;
+        UINT enable;
+        UINT returned;  // the bits the item had
+    };
+    const Case cases[] = {
+        {UINT(SC_SIZE), MF_BYCOMMAND, MF_GRAYED, MF_ENABLED},
+        {UINT(SC_SIZE), MF_BYCOMMAND, MF_GRAYED, MF_GRAYED},
+        {4, MF_BYPOSITION, MF_GRAYED | MF_DISABLED, MF_ENABLED},  // Maximize
+        {UINT(SC_MAXIMIZE), MF_BYCOMMAND, MF_GRAYED, MF_GRAYED | MF_DISABLED},
+        {UINT(SC_CLOSE), MF_BYCOMMAND, MF_DISABLED, MF_ENABLED},
+        {UINT(SC_CLOSE), MF_BYCOMMAND, MF_ENABLED, MF_DISABLED},
+        {7, MF_BYPOSITION, MF_GRAYED, kMenuItemNotFound},
+        {0, MF_BYCOMMAND, MF_GRAYED, kMenuItemNotFound},  // the separator is no command
+        {0xF100, MF_BYCOMMAND, MF_GRAYED, kMenuItemNotFound},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EnableMenuItem(menuA, c.item, c.how | c.enable), c.returned)
+            << std::hex << c.item << " " << c.how << " " << c.enable;
+    }
+    EXPECT_EQ(GetMenuState(menuA, UINT(SC_SIZE), MF_BYCOMMAND), MF_GRAYED);
+    EXPECT_EQ(GetMenuState(menuA, UINT(SC_MAXIMIZE), MF_BYCOMMAND), MF_GRAYED);
+    EXPECT_EQ(GetMenuState(menuA, UINT(SC_MOVE), MF_BYCOMMAND), MF_ENABLED);
+    EXPECT_EQ(GetMenuState(menuA, 5, MF_BYPOSITION), MF_SEPARATOR);
+    EXPECT_EQ(GetMenuState(menuB, UINT(SC_SIZE), MF_BYCOMMAND), MF_ENABLED);
+
+    EXPECT_EQ(GetSystemMenu(a, TRUE), nullptr);  // back to the defaults
+    EXPECT_EQ(GetMenuState(menuA, UINT(SC_SIZE), MF_BYCOMMAND), MF_ENABLED);
+
+    DestroyWindow(a);
+    EXPECT_EQ(EnableMenuItem(menuA, UINT(SC_SIZE), MF_GRAYED), kMenuItemNotFound);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_MENU_HANDLE);
+    EXPECT_EQ(GetMenuItemCount(menuA), -1);
+    EXPECT_EQ(GetSystemMenu(a, FALSE), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_EQ(GetMenuState(nullptr, UINT(SC_SIZE), MF_BYCOMMAND), kMenuItemNotFound);
+}
+
 TEST_F(MessagesTest, SystemMetricsFollowTheScreen) {
     EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1024);
     EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 768);
