@@ -62,6 +62,9 @@ class TCustomForm : public TWinControl {
     // applied when the form is shown.
     TWindowState WindowState() const { return FWindowState; }
     void SetWindowState(TWindowState value);
+    // Changes only the recorded state, with no window action: the state the
+    // window takes at its next showing, or that an MDI frame manages itself.
+    void SetRecordedWindowState(TWindowState value) { FWindowState = value; }
     TFormStyle FormStyle() const { return FFormStyle; }
     void SetFormStyle(TFormStyle value);
     // The resolution the layout was designed at; with Scaled, a form loaded

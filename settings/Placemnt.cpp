@@ -299,11 +299,16 @@ void TFormPlacement::HookMessageHandler(TObject*, TMessage& Msg, bool&) {
                     Msg.Result = HTNOWHERE;
                 break;
             case WM_INITMENUPOPUP:
-                // The system menu: the message layer keeps no system menu
-                // of its own, so there are no Size and Maximize items to
-                // grey; the popup is marked as handled.
-                if (HIWORD(static_cast<DWORD>(Msg.LParam)) != 0)
+                // The system menu (a high word of lParam not 0).  This runs
+                // after the form's own procedure, which is where the main
+                // menu handles a popup of its own, so nothing it does there
+                // can give the items back.
+                if (HIWORD(static_cast<UINT_PTR>(Msg.LParam)) != 0) {
+                    const HMENU menu = reinterpret_cast<HMENU>(Msg.WParam);
+                    EnableMenuItem(menu, static_cast<UINT>(SC_SIZE), MF_BYCOMMAND | MF_GRAYED);
+                    EnableMenuItem(menu, static_cast<UINT>(SC_MAXIMIZE), MF_BYCOMMAND | MF_GRAYED);
                     Msg.Result = 1;
+                }
                 break;
             default:
                 break;
@@ -591,14 +596,21 @@ void TFormPlacement::ReadWindowPlacement(TCustomForm* Form, TObject* Store, cons
                 break;
         }
         if (state == wsMinimized && mainOrNone) {
-            // The application minimises, not the form: the form itself is
-            // shown in its normal state.
-            Form->SetWindowState(wsNormal);
+            // The application minimises, not the form: the form's state
+            // becomes normal for its next showing, and a form already on
+            // screen is left as it is.
+            Form->SetRecordedWindowState(wsNormal);
             PostMessage(Application->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
             return;
         }
-        Form->SetWindowState(state);
+        // An MDI frame or child has its state arranged by the frame; only
+        // the recorded state changes.
+        if (Form->FormStyle() == fsMDIChild || Form->FormStyle() == fsMDIForm)
+            Form->SetRecordedWindowState(state);
+        else
+            Form->SetWindowState(state);
     }
+    Form->Repaint();
 }
 
 // ---- TStoredValue ---------------------------------------------------------------------------
