@@ -232,6 +232,61 @@ TEST_F(PropsStorage, WithNothingStoredAPropertyGetsItsOwnTrimmedText) {
     EXPECT_EQ(sample->Int, 5);
 }
 
+// A short string is kept like a long one, even when empty; a wide string is
+// a kind that is neither saved nor restored.
+class TTexts : public TComponent {
+  public:
+    explicit TTexts(TComponent* owner) : TComponent(owner) {
+        static const bool done = [] {
+            RegisterPublishedClass<TTexts, TComponent>(
+                "TTexts", [](TPublishedProperties<TTexts>& p) {
+                    p.ShortString("Short", &TTexts::Short,
+                                  [](TTexts* t, const String& v) { t->Short = v; });
+                    p.String(
+                        "Wide", &TTexts::Wide, [](TTexts* t, const String& v) { t->Wide = v; },
+                        WideStringTypeInfo());
+                });
+            return true;
+        }();
+        (void)done;
+    }
+    String ClassName() const override { return "TTexts"; }
+    String Short;
+    String Wide = "wide";
+};
+
+TEST_F(PropsStorage, AShortStringIsKeptEvenEmptyAndAWideStringNotAtAll) {
+    TTexts texts(nullptr);
+    texts.SetName("T");
+    ASSERT_EQ(GetPropInfo(&texts, "Short")->Kind(), tkString);
+    ASSERT_EQ(GetPropInfo(&texts, "Wide")->Kind(), tkWString);
+    storage.Target = &texts;
+    storage.Prefix = "T_";
+    storage.StoreProperty(GetPropInfo(&texts, "Short"));
+    storage.StoreProperty(GetPropInfo(&texts, "Wide"));
+    EXPECT_EQ(writes, (std::vector<String>{"S|T_Short="}));
+
+    const struct {
+        const char* prop;
+        const char* stored;  // nullptr: nothing stored
+        const char* current;
+        const char* after;
+    } cases[] = {
+        {"Short", " kept ", "old", "kept"},  {"Short", "", "old", ""},
+        {"Short", nullptr, " own ", "own"},  {"Wide", "new", "old", "old"},
+        {"Wide", nullptr, " old ", " old "},
+    };
+    for (const auto& c : cases) {
+        values.clear();
+        if (c.stored)
+            values[{"S", String("T_") + c.prop}] = c.stored;
+        String& field = String(c.prop) == "Short" ? texts.Short : texts.Wide;
+        field = c.current;
+        storage.LoadProperty(GetPropInfo(&texts, c.prop));
+        EXPECT_EQ(field, c.after) << c.prop << " <- " << (c.stored ? c.stored : "(none)");
+    }
+}
+
 TEST_F(PropsStorage, AFloatIsStoredWithAPointUnderAnyLocale) {
     SetDecimalSeparator(',');
     sample->Dbl = 1234.5;

@@ -276,4 +276,33 @@ TEST_F(Registry, KeysValuesAndPaths) {
     }
 }
 
+// A value that is missing, or larger than the buffer it is read into,
+// cannot be got: the failure names the value.  A text read of a missing
+// value is no failure (it says so by its result).
+TEST_F(Registry, AValueThatCannotBeGotNamesItself) {
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("Software\\kurs\\Get", true));
+    const unsigned char bytes[] = {1, 2, 3, 4, 5};
+    reg.WriteBinaryData("Five", bytes, 5);
+    unsigned char buffer[8] = {};
+    const struct {
+        const char* what;
+        std::function<void()> read;
+        const char* error;
+    } cases[] = {
+        {"integer", [&] { reg.ReadInteger("Gone"); }, "Failed to get data for 'Gone'"},
+        {"bool", [&] { reg.ReadBool("Gone"); }, "Failed to get data for 'Gone'"},
+        {"binary", [&] { reg.ReadBinaryData("Gone", buffer, 8); }, "Failed to get data for 'Gone'"},
+        {"short buffer", [&] { reg.ReadBinaryData("Five", buffer, 4); },
+         "Failed to get data for 'Five'"},
+        {"negative size", [&] { reg.ReadBinaryData("Five", buffer, -1); },
+         "Failed to get data for 'Five'"},
+        {"exact buffer", [&] { EXPECT_EQ(reg.ReadBinaryData("Five", buffer, 5), 5); },
+         "<no ERegistryException>"},
+        {"text", [&] { EXPECT_EQ(reg.ReadString("Gone"), ""); }, "<no ERegistryException>"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RegistryError(c.read), c.error) << c.what;
+}
+
 }  // namespace
