@@ -10,6 +10,9 @@ int main(int argc, char** argv) {
         "kurs: the window needs a graphical display and none could be opened "
         "(is DISPLAY set?); in a terminal, use kurs-report");
     TQtBackend backend(argc, argv);
+    // Docks and task bars show kurs as its desktop entry does; the icon is
+    // compiled into the program, so the window has it wherever it runs from.
+    backend.SetDesktopIdentity("kurs", ":/kurs/kurs.svg");
     Application->Initialize();
     Application->SetTitle("Курсы валют"_cp);
     Application->CreateForm(Form1);

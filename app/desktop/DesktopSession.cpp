@@ -55,7 +55,7 @@ DesktopSession::~DesktopSession() {
 }
 
 bool DesktopSession::Start() {
-    for (const char* tool : {"Xvfb", "openbox", "xdotool", "xwininfo", "import"}) {
+    for (const char* tool : {"Xvfb", "openbox", "xdotool", "xwininfo", "xprop", "import"}) {
         if (FindProgram(tool).empty()) {
             FProblem = std::string("no X server for the desktop tests: ") + tool +
                        " is not installed (make deps installs xvfb openbox xdotool "

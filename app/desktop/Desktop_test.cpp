@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "app/desktop/DesktopSession.h"
 #include "app/tests/Processes.h"
@@ -196,6 +197,32 @@ TEST_F(Desktop, TabWalksTheProxyFieldsThenTheServerFields) {
     EXPECT_EQ(Stored("edtPort_Text"), "3128");
     EXPECT_EQ(Stored("edtServer_Text"), "rates.lan");
     EXPECT_EQ(Stored("edtTimeOut_Text"), "5");
+}
+
+TEST_F(Desktop, TheWindowShowsTheKursIconAndBelongsToTheKursDesktopEntry) {
+    Start();
+    // The icon in the sizes docks and task bars pick from; the first is
+    // 16 x 16, its pixel (1, 8) lies on the icon's navy border (#1f3a7a).
+    const std::string sizes = Session->Tool("xprop", {"-id", Window, "_NET_WM_ICON"});
+    EXPECT_NE(sizes.find("Icon (32 x 32)"), std::string::npos) << sizes;
+    std::istringstream values(Session->Tool(
+        "xprop", {"-id", Window, "-notype", "-f", "_NET_WM_ICON", "32c", "_NET_WM_ICON"}));
+    std::string skip;
+    std::getline(values, skip, '=');
+    std::vector<unsigned long> icon;
+    for (std::string value; std::getline(values, value, ',') && icon.size() < 2 + 16 * 16;)
+        icon.push_back(std::stoul(value));
+    ASSERT_EQ(icon.size(), 2u + 16 * 16) << sizes;
+    EXPECT_EQ(icon[0], 16u);
+    EXPECT_EQ(icon[1], 16u);
+    const unsigned long pixel = icon[2 + 8 * 16 + 1];
+    EXPECT_NEAR(static_cast<int>(pixel >> 16 & 0xff), 0x1f, 8) << std::hex << pixel;
+    EXPECT_NEAR(static_cast<int>(pixel >> 8 & 0xff), 0x3a, 8) << std::hex << pixel;
+    EXPECT_NEAR(static_cast<int>(pixel & 0xff), 0x7a, 8) << std::hex << pixel;
+    // kurs.desktop is found by the window's class.
+    EXPECT_EQ(Session->Tool("xprop", {"-id", Window, "WM_CLASS"}),
+              "WM_CLASS(STRING) = \"kurs\", \"kurs\"\n");
+    Stop();
 }
 
 TEST_F(Desktop, TheWindowComesBackToThePixelAndStaysWhereItWasMoved) {

@@ -1268,6 +1268,17 @@ void TQtBackend::SetNoDisplayMessage(const std::string& text) {
     NoDisplayText() = text;
 }
 
+bool TQtBackend::SetDesktopIdentity(const std::string& desktopEntry, const std::string& iconFile) {
+    QGuiApplication::setDesktopFileName(QString::fromStdString(desktopEntry));
+    const QIcon icon(QString::fromStdString(iconFile));
+    // An icon whose picture cannot be read (a missing file, an SVG without
+    // the plugin) is not null but draws nothing.
+    if (icon.isNull() || icon.pixmap(32, 32).isNull())
+        return false;
+    QApplication::setWindowIcon(icon);
+    return true;
+}
+
 TQtBackend::TQtBackend(int& argc, char** argv) : F(std::make_unique<TImpl>()) {
     if (!QApplication::instance()) {
         if (NoDisplayText().empty()) {

@@ -27,6 +27,12 @@ class TQtBackend : public TGuiBackend {
     // ends the program with exit status 1 and this one line on stderr,
     // instead of Qt's abort.
     static void SetNoDisplayMessage(const std::string& text);
+    // The desktop entry the program's windows belong to (its file name
+    // without ".desktop"), which docks and task bars match them with, and
+    // the icon every window shows: a picture file, or ":/..." for one
+    // compiled into the program (an SVG needs Qt's SVG icon plugin).  False
+    // when the icon cannot be drawn; the windows then keep Qt's own.
+    bool SetDesktopIdentity(const std::string& desktopEntry, const std::string& iconFile);
     ~TQtBackend() override;
     TQtBackend(const TQtBackend&) = delete;
     TQtBackend& operator=(const TQtBackend&) = delete;

@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QDateEdit>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -538,6 +539,27 @@ TEST_F(QtBackendTest, TheDateFieldTakesTypedDigitsAndTabLeavesIt) {
     Key(edit, Qt::Key_Up);
     EXPECT_EQ(Form->dteKurs->Date(), EncodeDate(2000, 1, 7)) << "December steps round to January";
     SetDateSeparator('/');
+}
+
+TEST_F(QtBackendTest, WindowsShowTheGivenIconAndBelongToTheGivenDesktopEntry) {
+    // A navy square with a white dot: the icon plugin must draw it, not Qt's own.
+    const QString file = QDir::temp().filePath("kurs_gui_qt_test-icon.svg");
+    {
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(
+            "<svg xmlns='http://www.w3.org/2000/svg' width='64' height='64'>"
+            "<rect width='64' height='64' fill='#1f3a7a'/>"
+            "<circle cx='32' cy='32' r='8' fill='#ffffff'/></svg>");
+    }
+    EXPECT_FALSE(Backend->SetDesktopIdentity("kurs", "/nonexistent/kurs.svg"));
+    ASSERT_TRUE(Backend->SetDesktopIdentity("kurs", file.toStdString()));
+    QFile::remove(file);
+    EXPECT_EQ(QGuiApplication::desktopFileName(), QString("kurs"));
+    const QImage icon = TQtBackend::WidgetOf(Form)->windowIcon().pixmap(32, 32).toImage();
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.pixelColor(3, 3), QColor(0x1f, 0x3a, 0x7a));
+    EXPECT_EQ(icon.pixelColor(16, 16), QColor(Qt::white));
 }
 
 TEST_F(QtBackendTest, MenusTranslatedContextTextsAndPlainOkButtons) {
