@@ -312,7 +312,7 @@ class TFormPeer : public TWidgetPeer {
         FClient->setGeometry(0, menuHeight, width, height);
         const QSize size(width, menuHeight + height);
         const TFormBorderStyle style = FForm->BorderStyle();
-        if (style == bsSizeable || style == bsSizeToolWin) {
+        if ((style == bsSizeable || style == bsSizeToolWin) && SystemMenuOffers(win::SC_SIZE)) {
             ApplyMinMax(menuHeight);
             if (FWidget->size() != size)
                 FWidget->resize(size);
@@ -357,6 +357,21 @@ class TFormPeer : public TWidgetPeer {
         return reserved > 0 ? reserved : FMenuBar->sizeHint().height();
     }
 
+    // Whether the form's system menu, as its window prepares it for showing
+    // (WM_INITMENUPOPUP from the defaults), leaves the command enabled: the
+    // window manager offers only what the menu does, so a greyed Size gives
+    // a fixed frame and a greyed Maximize no maximise button.
+    bool SystemMenuOffers(win::WPARAM command) const {
+        const win::HWND handle = FForm->Handle();
+        win::GetSystemMenu(handle, win::TRUE);
+        const win::HMENU menu = win::GetSystemMenu(handle, win::FALSE);
+        win::SendMessage(handle, win::WM_INITMENUPOPUP, reinterpret_cast<win::WPARAM>(menu),
+                         win::MAKELPARAM(0, 1));
+        const win::UINT state =
+            win::GetMenuState(menu, static_cast<win::UINT>(command), win::MF_BYCOMMAND);
+        return state == win::kMenuItemNotFound || (state & win::MF_GRAYED) == 0;
+    }
+
     void ApplyFlags() {
         Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint;
         const TFormBorderStyle style = FForm->BorderStyle();
@@ -370,7 +385,7 @@ class TFormPeer : public TWidgetPeer {
                 if (style != bsDialog && style != bsToolWindow && style != bsSizeToolWin) {
                     if (icons.Contains(biMinimize))
                         flags |= Qt::WindowMinimizeButtonHint;
-                    if (icons.Contains(biMaximize))
+                    if (icons.Contains(biMaximize) && SystemMenuOffers(win::SC_MAXIMIZE))
                         flags |= Qt::WindowMaximizeButtonHint;
                 }
             }

@@ -440,6 +440,43 @@ TEST_F(QtBackendTest, SizeLimitsComeFromTheFormsWindowProcedure) {
                           reinterpret_cast<win::LONG_PTR>(previous));
 }
 
+// A window whose procedure greys Size and Maximize in its system menu gets a
+// fixed frame and no maximise button, whatever its border style says.
+TEST_F(QtBackendTest, TheSystemMenuDecidesResizingAndTheMaximiseButton) {
+    TForm* greyed = NewForm<TForm>(Application);
+    greyed->SetBorderStyle(bsSizeable);
+    greyed->SetClientSize(400, 300);
+    static win::WNDPROC previous = nullptr;
+    previous = reinterpret_cast<win::WNDPROC>(win::SetWindowLongPtr(
+        greyed->Handle(), win::GWL_WNDPROC,
+        reinterpret_cast<win::LONG_PTR>(+[](win::HWND h, win::UINT m, win::WPARAM w,
+                                            win::LPARAM l) -> win::LRESULT {
+            const win::LRESULT result = win::CallWindowProc(previous, h, m, w, l);
+            if (m == win::WM_INITMENUPOPUP && win::HIWORD(static_cast<win::UINT_PTR>(l))) {
+                const auto menu = reinterpret_cast<win::HMENU>(w);
+                win::EnableMenuItem(menu, static_cast<win::UINT>(win::SC_SIZE), win::MF_GRAYED);
+                win::EnableMenuItem(menu, static_cast<win::UINT>(win::SC_MAXIMIZE), win::MF_GRAYED);
+            }
+            return result;
+        })));
+    TForm* plain = NewForm<TForm>(Application);
+    plain->SetBorderStyle(bsSizeable);
+    plain->SetClientSize(400, 300);
+    greyed->Show();
+    plain->Show();
+    Application->ProcessMessages();
+    QWidget* fixed = TQtBackend::WidgetOf(greyed);
+    QWidget* free = TQtBackend::WidgetOf(plain);
+    ASSERT_NE(fixed, nullptr);
+    ASSERT_NE(free, nullptr);
+    EXPECT_EQ(fixed->minimumSize(), fixed->maximumSize());
+    EXPECT_FALSE(fixed->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_NE(free->minimumSize(), free->maximumSize());
+    EXPECT_TRUE(free->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    win::SetWindowLongPtr(greyed->Handle(), win::GWL_WNDPROC,
+                          reinterpret_cast<win::LONG_PTR>(previous));
+}
+
 TEST(QtText, Cp1251AndBothLineBreakOrders) {
     EXPECT_EQ(ToQString("Время\n\rВозможно"_cp), QString::fromUtf8("Время\nВозможно"));
     EXPECT_EQ(ToQString("a\r\nb\rc\nd"), QString("a\nb\nc\nd"));
