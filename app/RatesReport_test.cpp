@@ -145,6 +145,24 @@ TEST(RatesReport, ANameTooCloseToAnEndOfThePageRaisesTheIndexError) {
     EXPECT_EQ(report.Count(), 0);
 }
 
+// The name part X stands right-aligned in a field of W = 68 - len(X): the
+// padding is W - len(X) = 68 - 2 len(X) spaces while W is the wider, none
+// from W = len(X) on.  (The difference is always even, so a W of len(X) + 1
+// cannot occur; the cases around the edge are len(X) 33, 34 and 35.)
+TEST(RatesReport, ThePaddingAtTheEdgeOfTheField) {
+    const struct {
+        int nominalLength;  // len(X) = nominal + len(" ЕВРО = ") = nominal + 8
+        int spaces;
+    } cases[] = {{24, 4}, {25, 2}, {26, 0}, {27, 0}, {60, 0}};
+    for (const auto& c : cases) {
+        const String nominal(static_cast<std::size_t>(c.nominalLength), '1');
+        const auto page = Lines({"<td>" + nominal + "</td>", "", "ЕВРО"_cp, "", "<td>2</td>"});
+        const auto report = Report(page);
+        ASSERT_FALSE(report.empty());
+        EXPECT_EQ(report[0], Spaces(c.spaces) + nominal + " ЕВРО = 2"_cp) << c.nominalLength;
+    }
+}
+
 TEST(RatesReport, WideNominalPadsNothing) {
     const String nominal(70, '9');
     const auto page = Lines({"<td>" + nominal + "</td>", "", "ЕВРО"_cp, "", "<td>1</td>"});

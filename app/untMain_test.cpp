@@ -10,6 +10,7 @@
 #include "gui/Input.h"
 #include "net/http/tests/ProxyProcess.h"
 #include "net/http/tests/ScriptedServer.h"
+#include "platform/sockets/TestPeer.h"
 #include "runtime/DateTime.h"
 #include "settings/TestHome.h"
 
@@ -368,6 +369,38 @@ TEST_F(Form1Test, RequestWritesTheReportAndTheStatusTextsInOrder) {
     EXPECT_GT(Form->Pages()->Count(), 20);
 }
 
+// A server given by name is resolved first, which the status tells; each
+// block of the answer shows the bytes received so far, in plain decimal,
+// growing to the size of the whole body.
+TEST_F(Form1Test, ANamedServerIsResolvedAndEachBlockShowsTheBytesSoFar) {
+    ScriptedServer server;
+    const String page = RatesPage() + String(100000, ' ');
+    server.Push(kHead + page);
+    TypeServer("localhost:" + std::to_string(server.Port()));
+    Press();
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(Report(), ExpectedReport("07.12.2000"));
+    const auto flow = Flow();
+    EXPECT_EQ(
+        std::vector<String>(flow.begin(), flow.begin() + 3),
+        (std::vector<String>{"Соединение с сервером ЦБ..."_cp, "Адрес сервера распознан..."_cp,
+                             "Соединение с сервером ЦБ установлено..."_cp}));
+    const String prefix = "Получение данных: "_cp;
+    std::vector<long long> counts;
+    for (const String& s : Statuses) {
+        if (s.rfind(prefix, 0) != 0)
+            continue;
+        const String number = s.substr(prefix.size());
+        ASSERT_FALSE(number.empty());
+        ASSERT_EQ(number.find_first_not_of("0123456789"), String::npos) << number;
+        counts.push_back(std::stoll(number));
+    }
+    ASSERT_GE(counts.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
+    EXPECT_GT(counts.front(), 0);
+    EXPECT_EQ(counts.back(), static_cast<long long>(page.size()));
+}
+
 TEST_F(Form1Test, TrimmedServerAndTheRegionalDateSeparatorMakeTheURL) {
     for (char separator : {'.', '/'}) {
         SCOPED_TRACE(separator);
@@ -418,6 +451,23 @@ TEST_F(Form1Test, SilentServerEndsInTheTimeOutBox) {
     Press();
     EXPECT_TRUE(Form->NMHTTP1->TimedOut());
     EXPECT_EQ(Boxes(), (std::vector<String>{kTimedOutBox}));
+    ExpectIdle();
+}
+
+// A server whose queue of connections is full never completes the connect:
+// the time-out ends it, the status says the connection failed and the box
+// is the time-out one.
+TEST_F(Form1Test, AConnectionThatTimesOutEndsInTheTimeOutBox) {
+    testpeer::Listener listener(0);
+    listener.FillAcceptQueue();
+    TypeServer("127.0.0.1:" + std::to_string(listener.Port()));
+    SendTextChange(Form->edtTimeOut, "0");  // one second
+    Press();
+    EXPECT_TRUE(Form->NMHTTP1->TimedOut());
+    EXPECT_EQ(Boxes(), (std::vector<String>{kTimedOutBox}));
+    EXPECT_EQ(Flow(), (std::vector<String>{"Соединение с сервером ЦБ..."_cp,
+                                           "Не могу подключиться к серверу ЦБ!"_cp, ""}));
+    EXPECT_TRUE(Report().empty());
     ExpectIdle();
 }
 
