@@ -471,6 +471,30 @@ TEST_F(Form1Test, AConnectionThatTimesOutEndsInTheTimeOutBox) {
     ExpectIdle();
 }
 
+// A name whose lookup never answers (its reply is dropped on the way to the
+// client) ends at the time-out: no address found, no connection tried, and
+// the time-out box.
+TEST_F(Form1Test, ALookupThatTimesOutEndsInTheTimeOutBox) {
+    static win::WNDPROC previous = nullptr;
+    const win::HWND window = Form->NMHTTP1->NotifyWindow();
+    previous = reinterpret_cast<win::WNDPROC>(win::SetWindowLongPtr(
+        window, win::GWL_WNDPROC,
+        reinterpret_cast<win::LONG_PTR>(
+            +[](win::HWND h, win::UINT m, win::WPARAM w, win::LPARAM l) -> win::LRESULT {
+                if (m == HostLookupReply)
+                    return 0;
+                return win::CallWindowProc(previous, h, m, w, l);
+            })));
+    TypeServer("localhost:" + std::to_string(testing_support::FreeLoopbackPort()));
+    SendTextChange(Form->edtTimeOut, "0");  // one second
+    Press();
+    win::SetWindowLongPtr(window, win::GWL_WNDPROC, reinterpret_cast<win::LONG_PTR>(previous));
+    EXPECT_TRUE(Form->NMHTTP1->TimedOut());
+    EXPECT_EQ(Boxes(), (std::vector<String>{kTimedOutBox}));
+    EXPECT_EQ(Flow(), (std::vector<String>{"Соединение с сервером ЦБ..."_cp, ""}));
+    ExpectIdle();
+}
+
 TEST_F(Form1Test, ErrorStatusReportsFailureAndTheReportsErrorLine) {
     ScriptedServer server;
     server.Push("HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>Not found</html>");
