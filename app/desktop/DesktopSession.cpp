@@ -131,6 +131,13 @@ Frame DesktopSession::FrameOf(const std::string& window) const {
     frame.Y = frame.ClientY - number("Relative upper-left Y");
     frame.Width = number("Width");
     frame.Height = number("Height");
+    // "_NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom"
+    std::smatch m;
+    const std::string extents = Tool("xprop", {"-id", window, "_NET_FRAME_EXTENTS"});
+    if (std::regex_search(extents, m, std::regex("= (\\d+), (\\d+), (\\d+), (\\d+)"))) {
+        frame.OuterWidth = std::stoi(m[1]) + frame.Width + std::stoi(m[2]);
+        frame.OuterHeight = std::stoi(m[3]) + frame.Height + std::stoi(m[4]);
+    }
     return frame;
 }
 
@@ -139,6 +146,32 @@ bool DesktopSession::Screenshot(const std::string& path) const {
     return RunProgram(FindProgram("import"), {"-window", "root", path},
                       Environment{{"DISPLAY", FDisplay}}, 20000)
                .ExitCode == 0;
+}
+
+bool DesktopSession::Screenshot(const std::string& path, const Frame& frame) const {
+    if (frame.OuterWidth <= 0 || frame.OuterHeight <= 0)
+        return false;
+    fs::create_directories(fs::path(path).parent_path());
+    const std::string crop = std::to_string(frame.OuterWidth) + "x" +
+                             std::to_string(frame.OuterHeight) + "+" + std::to_string(frame.X) +
+                             "+" + std::to_string(frame.Y);
+    return RunProgram(FindProgram("import"), {"-window", "root", "-crop", crop, "+repage", path},
+                      Environment{{"DISPLAY", FDisplay}}, 20000)
+               .ExitCode == 0;
+}
+
+double DesktopSession::Brightness(int x, int y, int width, int height) const {
+    const std::string crop = std::to_string(width) + "x" + std::to_string(height) + "+" +
+                             std::to_string(x) + "+" + std::to_string(y);
+    const auto result =
+        RunProgram(FindProgram("import"),
+                   {"-window", "root", "-crop", crop, "+repage", "-format", "%[fx:mean]", "info:"},
+                   Environment{{"DISPLAY", FDisplay}}, 20000);
+    try {
+        return result.ExitCode == 0 ? std::stod(result.Out) : -1;
+    } catch (const std::exception&) {
+        return -1;
+    }
 }
 
 }  // namespace desktop_testing

@@ -17,6 +17,8 @@ struct Frame {
     int X = 0, Y = 0;              // the frame's outer corner on the screen
     int ClientX = 0, ClientY = 0;  // the client area's corner on the screen
     int Width = 0, Height = 0;     // the client area's size
+    // The frame's outer size, from the window manager's frame extents.
+    int OuterWidth = 0, OuterHeight = 0;
 };
 
 class DesktopSession {
@@ -41,6 +43,11 @@ class DesktopSession {
     Frame FrameOf(const std::string& window) const;
     // A picture of the whole screen.
     bool Screenshot(const std::string& path) const;
+    // A picture of the window with its frame, as the screen shows it.
+    bool Screenshot(const std::string& path, const Frame& frame) const;
+    // The mean brightness (0 black to 1 white) of a rectangle of the screen,
+    // or -1 when it cannot be told.
+    double Brightness(int x, int y, int width, int height) const;
 
   private:
     bool Start();

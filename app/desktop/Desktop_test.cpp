@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -49,13 +50,13 @@ class Desktop : public TestHome {
 
     // Starts kurs on the desktop and waits for its window; the window
     // manager makes it the active one.
-    void Start() {
-        Kurs = std::make_unique<ChildProcess>(KURS_BINARY, std::vector<std::string>{},
-                                              Environment{{"DISPLAY", Session->Display()},
-                                                          {"QT_QPA_PLATFORM", "xcb"},
-                                                          {"LC_ALL", "C.UTF-8"},
-                                                          {"XDG_CONFIG_HOME", Home.string()},
-                                                          {"XDG_RUNTIME_DIR", Home.string()}});
+    void Start(const Environment& locale = {{"LC_ALL", "C.UTF-8"}}) {
+        Environment environment{{"DISPLAY", Session->Display()},
+                                {"QT_QPA_PLATFORM", "xcb"},
+                                {"XDG_CONFIG_HOME", Home.string()},
+                                {"XDG_RUNTIME_DIR", Home.string()}};
+        environment.insert(locale.begin(), locale.end());
+        Kurs = std::make_unique<ChildProcess>(KURS_BINARY, std::vector<std::string>{}, environment);
         Window = Session->WindowOf(Kurs->Pid());
         ASSERT_FALSE(Window.empty()) << Kurs->Output();
         ASSERT_TRUE(Kurs->WaitForSignalHandler(SIGTERM)) << Kurs->Output();
@@ -89,18 +90,26 @@ class Desktop : public TestHome {
         const int menu = f.Height - 225;
         return {std::to_string(f.ClientX + x), std::to_string(f.ClientY + menu + y)};
     }
-    void Click(int x, int y) {
-        std::vector<std::string> args{"mousemove", "--sync"};
+    // xdotool's synchronous move waits for the pointer to move, and so for
+    // ever when it is already there: it is nudged away first.
+    std::vector<std::string> MoveTo(int x, int y) {
         const auto at = At(x, y);
-        args.insert(args.end(), at.begin(), at.end());
+        return {
+            "mousemove", std::to_string(std::stoi(at[0]) + 1), at[1], "mousemove", "--sync", at[0],
+            at[1]};
+    }
+    void Click(int x, int y) {
+        std::vector<std::string> args = MoveTo(x, y);
         args.insert(args.end(), {"click", "1"});
         Session->Tool("xdotool", args);
     }
     void Drag(int fromX, int fromY, int toX, int toY) {
-        const auto from = At(fromX, fromY);
+        std::vector<std::string> args = MoveTo(fromX, fromY);
+        args.push_back("mousedown");
+        args.push_back("1");
         const auto to = At(toX, toY);
-        Session->Tool("xdotool", {"mousemove", "--sync", from[0], from[1], "mousedown", "1",
-                                  "mousemove", "--sync", to[0], to[1], "mouseup", "1"});
+        args.insert(args.end(), {"mousemove", "--sync", to[0], to[1], "mouseup", "1"});
+        Session->Tool("xdotool", args);
     }
     void OpenSettings() {
         // F10 opens "Файл"; its first item is "Настройки...".
@@ -116,6 +125,43 @@ class Desktop : public TestHome {
         // What is drawn follows the input by a moment; the picture is not a check.
         Session->Tool("xdotool", {"sleep", "0.3"});
         EXPECT_TRUE(Session->Screenshot(std::string(KURS_SCREENSHOT_DIR) + "/desktop/" + name));
+    }
+    // The window with its frame, as the screen shows it.
+    void WindowShot(const std::string& name) {
+        Session->Tool("xdotool", {"sleep", "0.3"});
+        EXPECT_TRUE(Session->Screenshot(std::string(KURS_SCREENSHOT_DIR) + "/desktop/" + name,
+                                        Session->FrameOf(Window)));
+    }
+    // Another visible window of kurs (a message box, a pop-up), or empty.
+    std::string OtherWindow() const {
+        std::istringstream found(Session->Tool(
+            "xdotool", {"search", "--onlyvisible", "--pid", std::to_string(Kurs->Pid())}));
+        for (std::string window; std::getline(found, window);) {
+            if (!window.empty() && window != Window)
+                return window;
+        }
+        return {};
+    }
+    // The mean brightness of the report's area.
+    double ReportBrightness() {
+        const auto corner = At(0, 0);
+        return Session->Brightness(std::stoi(corner[0]), std::stoi(corner[1]), 287, 178);
+    }
+    // The environment of a Russian user: ru_RU.UTF-8, made into the test's
+    // folder when the system has not got it.
+    Environment Russian() {
+        if (std::setlocale(LC_ALL, "ru_RU.UTF-8")) {
+            std::setlocale(LC_ALL, "C");
+            return {{"LC_ALL", "ru_RU.UTF-8"}};
+        }
+        const std::filesystem::path folder = Home / "locale";
+        std::filesystem::create_directories(folder);
+        const auto made = app_testing::RunProgram(
+            desktop_testing::FindProgram("localedef"),
+            {"-i", "ru_RU", "-f", "UTF-8", (folder / "ru_RU.UTF-8").string()}, {}, 60000);
+        EXPECT_TRUE(std::filesystem::exists(folder / "ru_RU.UTF-8" / "LC_TIME"))
+            << "no Russian locale (make deps installs locales): " << made.Out << made.Err;
+        return {{"LC_ALL", "ru_RU.UTF-8"}, {"LOCPATH", folder.string()}};
     }
     std::string Stored(const std::string& name) const {
         std::ifstream in(Home / "kurs" / "registry" / "HKEY_CURRENT_USER.reg");
@@ -222,6 +268,104 @@ TEST_F(Desktop, TheWindowShowsTheKursIconAndBelongsToTheKursDesktopEntry) {
     // kurs.desktop is found by the window's class.
     EXPECT_EQ(Session->Tool("xprop", {"-id", Window, "WM_CLASS"}),
               "WM_CLASS(STRING) = \"kurs\", \"kurs\"\n");
+    Stop();
+}
+
+TEST_F(Desktop, AMessageBoxIsCentredOnTheScreenFrameAndAll) {
+    Start();
+    // F10 opens "Файл"; Right moves on to "Справка", whose first item is "О программе...".
+    Keys({"F10", "Right", "Return"});
+    std::string box;
+    ASSERT_TRUE(WaitUntil([&] { return !(box = OtherWindow()).empty(); }));
+    Frame last, frame;
+    ASSERT_TRUE(WaitUntil([&] {
+        frame = Session->FrameOf(box);
+        const bool settled = frame.OuterWidth > 0 && frame.X == last.X && frame.Y == last.Y;
+        last = frame;
+        return settled;
+    }));
+    EXPECT_NEAR(frame.X, (1280 - frame.OuterWidth) / 2, 1);
+    EXPECT_NEAR(frame.Y, (1024 - frame.OuterHeight) / 2, 1);
+    Shot("9-message-box-centred.png");
+    // Enter presses OK.
+    Keys({"Return"});
+    EXPECT_TRUE(WaitUntil([&] { return OtherWindow().empty(); }));
+    Stop();
+}
+
+TEST_F(Desktop, ShiftTabLeavesTheDatePickerBackwardsAndF4OrAltDownOpenTheCalendar) {
+    testing_support::ScriptedServer server;
+    for (int i = 0; i < 2; ++i)
+        server.Push("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html></html>\r\n");
+    Store("\"edtServer_Text\"=\"127.0.0.1:" + std::to_string(server.Port()) + "\"\n");
+    Start();
+    Click(45 + 10, 225 - 19 - 28 + 4 + 10);
+    Type("07/12/2000");
+    // From the year, Shift+Tab goes back to the report, and once more round to the button.
+    Keys({"shift+Tab", "shift+Tab", "Return"});
+    ASSERT_TRUE(server.WaitServed(1, 15000)) << Kurs->Output();
+    EXPECT_NE(server.Requests()[0].find("date_req=07/12/2000 "), std::string::npos)
+        << server.Requests()[0];
+
+    // Back in the picker, its calendar picks the next day, twice.
+    Click(45 + 10, 225 - 19 - 28 + 4 + 10);
+    for (const char* opener : {"F4", "alt+Down"}) {
+        Keys({opener});
+        ASSERT_TRUE(WaitUntil([&] { return !OtherWindow().empty(); })) << opener;
+        if (std::string(opener) == "F4")
+            Shot("10-calendar.png");
+        Keys({"Right", "Return"});
+        ASSERT_TRUE(WaitUntil([&] { return OtherWindow().empty(); })) << opener;
+    }
+    Keys({"Tab", "Return"});
+    ASSERT_TRUE(server.WaitServed(2, 15000)) << Kurs->Output();
+    EXPECT_NE(server.Requests()[1].find("date_req=09/12/2000 "), std::string::npos)
+        << server.Requests()[1];
+    Stop();
+}
+
+// The pictures of the window the documentation shows: a Russian user's
+// report of 07.12.2000 from the bundled rates service, and the settings.
+TEST_F(Desktop, ScreenshotsOfTheReportAndTheSettingsInARussianSession) {
+    app_testing::RatesServerProcess server(KURS_RATES_SERVER_BINARY);
+    ASSERT_TRUE(server.Running()) << server.Output();
+    Store("\"edtServer_Text\"=\"" + server.Address() + "\"\n");
+    Start(Russian());
+    const double empty = ReportBrightness();
+    Click(45 + 10, 225 - 19 - 28 + 4 + 10);
+    Type("07.12.2000");
+    Keys({"Tab", "Return"});
+    // The report darkens the white area; once it stops changing it is complete.
+    double last = empty;
+    ASSERT_TRUE(WaitUntil([&] {
+        const double now = ReportBrightness();
+        const bool done = now < empty - 0.01 && now == last;
+        last = now;
+        return done;
+    })) << Kurs->Output();
+    WindowShot("kurs.png");
+    // The right-click menu of a field speaks Russian.
+    Click(150, 60);
+    Session->Tool("xdotool", {"click", "3"});
+    ASSERT_TRUE(WaitUntil([&] { return !OtherWindow().empty(); }));
+    Shot("11-context-menu.png");
+    Keys({"Escape"});
+    ASSERT_TRUE(WaitUntil([&] { return OtherWindow().empty(); }));
+    OpenSettings();
+    ASSERT_TRUE(WaitUntil([&] { return ReportBrightness() < last - 0.05; }));
+    WindowShot("kurs-settings.png");
+    Stop();
+}
+
+// While a request waits for its answer, the button is greyed.
+TEST_F(Desktop, TheButtonIsGreyWhileARequestRuns) {
+    testing_support::ScriptedServer server;
+    server.Push(testing_support::ScriptedAnswer::Silent());
+    Store("\"edtServer_Text\"=\"127.0.0.1:" + std::to_string(server.Port()) + "\"\n");
+    Start();
+    Click(140 + 70, 225 - 19 - 28 + 3 + 12);
+    ASSERT_TRUE(WaitUntil([&] { return !server.Requests().empty(); }));
+    WindowShot("12-button-grey-while-asking.png");
     Stop();
 }
 

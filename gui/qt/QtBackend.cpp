@@ -1148,8 +1148,12 @@ class TCentredMessageBox : public QMessageBox {
         }
         const QSize outer = size().grownBy(frame);
         const QRect area = screen->geometry();
-        window->setFramePosition(QPoint(area.x() + (area.width() - outer.width()) / 2,
-                                        area.y() + (area.height() - outer.height()) / 2));
+        const QPoint corner(area.x() + (area.width() - outer.width()) / 2,
+                            area.y() + (area.height() - outer.height()) / 2);
+        // Placed by its client area: before the window manager has framed
+        // the box, Qt would take a frame position for the client's, and the
+        // frame would land a title bar too high.
+        setGeometry(QRect(corner + QPoint(frame.left(), frame.top()), size()));
     }
 };
 
