@@ -377,6 +377,8 @@ TEST_F(Desktop, TheWindowComesBackToThePixelAndStaysWhereItWasMoved) {
         frames.push_back(Session->FrameOf(Window));
         if (run == 0)
             Shot("7-first-start-centred.png");
+        if (run == 4)
+            Shot("7-fifth-start.png");
         Stop();
         stored.push_back(Stored("NormPos"));
     }
