@@ -77,6 +77,24 @@ int FindOccurrence(std::string_view text, char ch, int number) {
     return static_cast<int>(text.size()) + 1;
 }
 
+THeaderInfo::THeaderInfo() {
+    ClassProperties();
+}
+
+const TClassInfo* THeaderInfo::ClassProperties() {
+    static const TClassInfo* info = RegisterPublishedClass<THeaderInfo, TObject>(
+        "THeaderInfo", [](TPublishedProperties<THeaderInfo>& p) {
+            p.String("LocalMailAddress", &THeaderInfo::LocalMailAddress,
+                     &THeaderInfo::SetLocalMailAddress);
+            p.String("LocalProgram", &THeaderInfo::LocalProgram, &THeaderInfo::SetLocalProgram);
+            p.String("Cookie", &THeaderInfo::Cookie, &THeaderInfo::SetCookie);
+            p.String("Referer", &THeaderInfo::Referer, &THeaderInfo::SetReferer);
+            p.String("UserId", &THeaderInfo::UserId, &THeaderInfo::SetUserId);
+            p.String("Password", &THeaderInfo::Password, &THeaderInfo::SetPassword);
+        });
+    return info;
+}
+
 void THeaderInfo::Assign(TPersistent* source) {
     if (auto* other = dynamic_cast<THeaderInfo*>(source)) {
         FLocalMailAddress = other->FLocalMailAddress;
@@ -90,10 +108,41 @@ void THeaderInfo::Assign(TPersistent* source) {
     TPersistent::Assign(source);
 }
 
+const TClassInfo* TNMHTTP::ClassProperties() {
+    static const TClassInfo* info = [] {
+        TPowersock::ClassProperties();
+        const TTypeInfo* headerInfo = THeaderInfo::ClassProperties()->ClassType();
+        const TTypeInfo* resultEvent = NewMethodTypeInfo("TResultEvent");
+        const TTypeInfo* handlerEvent = NewMethodTypeInfo("THandlerEvent");
+        return RegisterPublishedClass<TNMHTTP, TPowersock>(
+            "TNMHTTP", [&](TPublishedProperties<TNMHTTP>& p) {
+                p.Method("OnPacketRecvd", &TNMHTTP::OnPacketRecvd);
+                p.Method("OnPacketSent", &TNMHTTP::OnPacketSent);
+                p.String("Body", &TNMHTTP::Body, &TNMHTTP::SetBody);
+                p.String("Header", &TNMHTTP::Header, &TNMHTTP::SetHeader);
+                p.Class("HeaderInfo", headerInfo, &TNMHTTP::HeaderInfo, &TNMHTTP::SetHeaderInfo);
+                p.Boolean("InputFileMode", &TNMHTTP::InputFileMode, &TNMHTTP::SetInputFileMode)
+                    .SetDefault(0);
+                p.Boolean("OutputFileMode", &TNMHTTP::OutputFileMode, &TNMHTTP::SetOutputFileMode)
+                    .SetDefault(0);
+                p.Method("OnAboutToSend", &TNMHTTP::OnAboutToSend);
+                p.Method("OnSuccess", &TNMHTTP::OnSuccess, resultEvent);
+                p.Method("OnFailure", &TNMHTTP::OnFailure, resultEvent);
+                p.Method("OnRedirect", &TNMHTTP::OnRedirect, handlerEvent);
+                p.Method("OnAuthenticationNeeded", &TNMHTTP::OnAuthenticationNeeded);
+                p.String("Proxy", &TNMHTTP::Proxy, &TNMHTTP::SetProxy);
+                p.Integer("ProxyPort", &TNMHTTP::ProxyPort, &TNMHTTP::SetProxyPort).SetDefault(0);
+            });
+    }();
+    return info;
+}
+
 TNMHTTP::TNMHTTP(TComponent* AOwner)
     : TPowersock(AOwner),
       FHeaderInfo(std::make_unique<THeaderInfo>()),
-      FRequestHeaders(std::make_unique<TExStringList>()) {}
+      FRequestHeaders(std::make_unique<TExStringList>()) {
+    ClassProperties();
+}
 
 TNMHTTP::~TNMHTTP() = default;
 
@@ -245,7 +294,11 @@ bool TNMHTTP::RunPass() {
         // redirection would ask for the same URL again.
         if (handled || code > 302)
             return false;
-        if (FRequestURL.find('/') == String::npos)
+        // A bare file name is taken on the current host.  An empty URL (an
+        // answer without Location, and none seen before) stays empty, so the
+        // next pass stops with "Empty URL" instead of asking for the host's
+        // root at port 80.
+        if (!FRequestURL.empty() && FRequestURL.find('/') == String::npos)
             FRequestURL = "http://" + Host() + "/" + FRequestURL;
         return true;
     }

@@ -13,6 +13,7 @@
 #include "net/socket/Psock.h"
 #include "runtime/Classes.h"
 #include "runtime/String.h"
+#include "runtime/TypInfo.h"
 
 enum CmdType : std::uint8_t {
     ctGet,
@@ -34,7 +35,10 @@ using TResultEvent = std::function<void(CmdType Cmd)>;
 // The optional request headers; each non-empty value adds a header line.
 class THeaderInfo : public TPersistent {
   public:
+    THeaderInfo();
     String ClassName() const override { return "THeaderInfo"; }
+    // The published properties: the six strings, in the order below.
+    static const TClassInfo* ClassProperties();
     void Assign(TPersistent* source) override;
 
     const String& LocalMailAddress() const { return FLocalMailAddress; }
@@ -81,6 +85,11 @@ class TNMHTTP : public TPowersock {
     explicit TNMHTTP(TComponent* AOwner);
     ~TNMHTTP() override;
     String ClassName() const override { return "TNMHTTP"; }
+    // The published properties, besides the socket client's: OnPacketRecvd,
+    // OnPacketSent, Body, Header, HeaderInfo, InputFileMode, OutputFileMode,
+    // OnAboutToSend, OnSuccess, OnFailure, OnRedirect,
+    // OnAuthenticationNeeded, Proxy, ProxyPort.
+    static const TClassInfo* ClassProperties();
 
     // Published properties.
     const String& Body() const { return FBody; }

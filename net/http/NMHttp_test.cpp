@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "net/http/tests/ProxyProcess.h"
 #include "net/http/tests/ScriptedServer.h"
 #include "runtime/Exceptions.h"
+#include "runtime/TypInfo.h"
 
 namespace {
 
@@ -820,5 +822,212 @@ INSTANTIATE_TEST_SUITE_P(Proxies, RealProxy,
                          [](const auto& info) {
                              return info.param == ProxyProcess::Tinyproxy ? "tinyproxy" : "squid";
                          });
+
+// --- Rules by table ---------------------------------------------------------------
+
+// What each command puts on the wire: its request line, its own header, a
+// Content-Length and a body only where the command has them.
+TEST(Exchange, EachCommandPutsItsOwnBytesOnTheWire) {
+    ScriptedServer server;
+    Client c;
+    const std::string head = "Host: 127.0.0.1\r\n" + std::string(kAccept) + kContentType;
+    const struct {
+        const char* command;
+        std::function<void()> run;
+        std::string bytes;
+    } cases[] = {
+        {"OPTIONS", [&] { c.http.Options(Url(server, "/o")); },
+         "OPTIONS /o HTTP/1.0\r\n" + head + "\r\n"},
+        {"HEAD", [&] { c.http.Head(Url(server, "/h")); }, "HEAD /h HTTP/1.0\r\n" + head + "\r\n"},
+        {"DELETE", [&] { c.http.Delete(Url(server, "/d")); },
+         "DELETE /d HTTP/1.0\r\n" + head + "\r\n"},
+        {"PATCH", [&] { c.http.Patch(Url(server, "/p"), "a b&c"); },
+         "PATCH /p HTTP/1.0\r\n" + head + "Content-Length: 5\r\n\r\na b&c"},
+        {"TRACE", [&] { c.http.Trace(Url(server, "/t"), "x=1"); },
+         "TRACE /t HTTP/1.0\r\n" + head + "Content-Length: 3\r\n\r\nx=1"},
+        {"MOVE", [&] { c.http.Move(Url(server, "/m"), "/new/place"); },
+         "MOVE /m HTTP/1.0\r\n" + head + "URI-header: /new/place\r\n\r\n"},
+        // LINK and UNLINK send no body, so they announce no length either.
+        {"LINK", [&] { c.http.Link(Url(server, "/l"), "<a>; rel=x"); },
+         "LINK /l HTTP/1.0\r\n" + head + "Link: <a>; rel=x\r\n\r\n"},
+        {"UNLINK", [&] { c.http.Unlink(Url(server, "/u"), ""); },
+         "UNLINK /u HTTP/1.0\r\n" + head + "Link: \r\n\r\n"},
+    };
+    for (const auto& w : cases) {
+        server.Push("HTTP/1.0 200 OK\r\n\r\n");
+        w.run();
+        ASSERT_FALSE(server.Requests().empty());
+        EXPECT_EQ(server.Requests().back(), w.bytes) << w.command;
+    }
+
+    // TRACE in file mode sends the named file's bytes, as its length says.
+    const std::string file = testing::TempDir() + "kurs-trace.bin";
+    const std::string bytes("tr\0ce\r\n", 7);
+    std::ofstream(file, std::ios::binary) << bytes;
+    c.http.SetOutputFileMode(true);
+    c.http.SetHeader(testing::TempDir() + "kurs-trace-head.txt");
+    server.Push("HTTP/1.0 200 OK\r\n\r\n");
+    c.http.Trace(Url(server, "/tf"), file);
+    EXPECT_EQ(server.Requests().back(),
+              "TRACE /tf HTTP/1.0\r\n" + head + "Content-Length: 7\r\n\r\n" + bytes);
+}
+
+// Where each kind of redirect leads the next pass, and that a 1xx answer is
+// a success that ends the operation.
+TEST(Exchange, RedirectsByKindOfLocation) {
+    const struct {
+        const char* status;
+        std::string location;  // "@" stands for the server's own address
+        std::string next;      // the next request's line, or the host/path it aims at
+    } cases[] = {
+        {"302 Found", "/next?a=1", "GET /next?a=1 HTTP/1.0"},
+        {"300 Multiple Choices", "http://@/chosen", "GET /chosen HTTP/1.0"},
+        {"301 Moved Permanently", "http://@/moved", "GET /moved HTTP/1.0"},
+        {"302 Found", "dir/file.html", "host dir path /file.html"},
+    };
+    for (const auto& r : cases) {
+        SCOPED_TRACE(r.status + (" " + r.location));
+        ScriptedServer server;
+        std::string location = r.location;
+        if (const auto at = location.find('@'); at != std::string::npos)
+            location.replace(at, 1, "127.0.0.1:" + std::to_string(server.Port()));
+        server.Push("HTTP/1.0 " + std::string(r.status) + "\r\nLocation: " + location + "\r\n\r\n");
+        server.Push("HTTP/1.0 200 OK\r\n\r\nthere");
+        Client c;
+        c.http.OnAboutToSend = [&](TObject*) {
+            // A host other than the server's is not asked: the pass stops here.
+            if (c.http.Host() != "127.0.0.1")
+                throw Exception("host " + c.http.Host() + " path " + c.http.RequestPath());
+        };
+        std::string next;
+        try {
+            c.http.Get(Url(server, "/first"));
+            const auto requests = server.Requests();
+            ASSERT_EQ(requests.size(), 2u);
+            next = requests[1].substr(0, requests[1].find("\r\n"));
+            EXPECT_EQ(c.http.Body(), "there");
+        } catch (const Exception& e) {
+            next = e.Message();
+            EXPECT_EQ(server.Requests().size(), 1u);
+        }
+        EXPECT_EQ(next, r.next);
+    }
+
+    ScriptedServer server;
+    server.Push("HTTP/1.0 100 Continue\r\n\r\nearly");
+    Client c;
+    c.http.Get(Url(server));
+    EXPECT_EQ(c.http.ReplyCode(), 100);
+    EXPECT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(Flow(c.events),
+              (std::vector<std::string>{"about to send", "connect", "success 0",
+                                        "status Transaction Completed", "disconnect"}));
+}
+
+// A redirect that names no place, with none named before, ends at the next
+// pass with "Empty URL": one request only, no second connection anywhere.
+TEST(Exchange, ARedirectWithoutALocationStopsWithEmptyUrl) {
+    for (const char* status : {"300 Multiple Choices", "301 Moved", "302 Found"}) {
+        SCOPED_TRACE(status);
+        ScriptedServer server;
+        server.Push("HTTP/1.0 " + std::string(status) + "\r\n\r\n");
+        server.Push("HTTP/1.0 200 OK\r\n\r\nnot asked");
+        Client c;
+        try {
+            c.http.Get(Url(server));
+            ADD_FAILURE() << "no error";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), "Empty URL");
+        }
+        EXPECT_EQ(server.Requests().size(), 1u);
+        EXPECT_EQ(std::count(c.events.begin(), c.events.end(), "connect"), 1);
+        EXPECT_EQ(std::count(c.events.begin(), c.events.end(), "about to send"), 1);
+        EXPECT_EQ(c.http.RequestURL(), "");
+        EXPECT_FALSE(c.http.Connected());
+    }
+}
+
+// --- Published properties ------------------------------------------------------------
+
+// The client publishes its own properties and events besides the socket
+// client's, with their defaults and starting values, and its HeaderInfo
+// publishes the six header texts; each is read and written through the
+// registry.
+TEST(Published, TheClientAndItsHeaderInfoPublishTheirProperties) {
+    TNMHTTP http(nullptr);
+    const struct {
+        const char* name;
+        TTypeKind kind;
+        const char* typeName;
+    } own[] = {
+        {"OnPacketRecvd", tkMethod, "TNotifyEvent"},
+        {"OnPacketSent", tkMethod, "TNotifyEvent"},
+        {"Body", tkLString, "String"},
+        {"Header", tkLString, "String"},
+        {"HeaderInfo", tkClass, "THeaderInfo"},
+        {"InputFileMode", tkEnumeration, "Boolean"},
+        {"OutputFileMode", tkEnumeration, "Boolean"},
+        {"OnAboutToSend", tkMethod, "TNotifyEvent"},
+        {"OnSuccess", tkMethod, "TResultEvent"},
+        {"OnFailure", tkMethod, "TResultEvent"},
+        {"OnRedirect", tkMethod, "THandlerEvent"},
+        {"OnAuthenticationNeeded", tkMethod, "TNotifyEvent"},
+        {"Proxy", tkLString, "String"},
+        {"ProxyPort", tkInteger, "Integer"},
+        // The socket client's, still there.
+        {"Host", tkLString, "String"},
+        {"TimeOut", tkInteger, "Integer"},
+        {"ReportLevel", tkInteger, "Integer"},
+        {"OnHostResolved", tkMethod, "TNotifyEvent"},
+    };
+    for (const auto& p : own) {
+        const TPropInfo* info = GetPropInfo(&http, p.name);
+        ASSERT_NE(info, nullptr) << p.name;
+        EXPECT_EQ(info->Kind(), p.kind) << p.name;
+        EXPECT_EQ(info->PropType()->Name, p.typeName) << p.name;
+    }
+    for (const char* name : {"InputFileMode", "OutputFileMode", "ProxyPort"}) {
+        const TPropInfo* info = GetPropInfo(&http, name);
+        EXPECT_TRUE(info->HasDefault()) << name;
+        EXPECT_EQ(info->Default(), 0) << name;
+        EXPECT_EQ(info->GetOrd(&http), 0) << name;
+    }
+    EXPECT_EQ(GetPropInfo(&http, "ReportLevel")->Default(), 1);
+    EXPECT_EQ(GetPropInfo(&http, "Body")->GetStr(&http), "Default.htm");
+    EXPECT_EQ(GetPropInfo(&http, "Header")->GetStr(&http), "Head.txt");
+    EXPECT_EQ(GetPropInfo(&http, "Proxy")->GetStr(&http), "");
+
+    GetPropInfo(&http, "Proxy")->SetStr(&http, "proxy.host");
+    GetPropInfo(&http, "ProxyPort")->SetOrd(&http, 3128);
+    GetPropInfo(&http, "InputFileMode")->SetOrd(&http, 1);
+    EXPECT_EQ(http.Proxy(), "proxy.host");
+    EXPECT_EQ(http.ProxyPort(), 3128);
+    EXPECT_TRUE(http.InputFileMode());
+    const TPropInfo* redirect = GetPropInfo(&http, "OnRedirect");
+    EXPECT_FALSE(redirect->IsAssigned(&http));
+    http.OnRedirect = [](bool&) {};
+    EXPECT_TRUE(redirect->IsAssigned(&http));
+    EXPECT_FALSE(GetPropInfo(&http, "OnPacketSent")->IsAssigned(&http));
+
+    TObject* header = GetPropInfo(&http, "HeaderInfo")->GetObject(&http);
+    ASSERT_EQ(header, http.HeaderInfo());
+    std::vector<std::string> names;
+    for (const TPropInfo* p : GetPropList(header)) {
+        EXPECT_EQ(p->Kind(), tkLString) << p->Name();
+        EXPECT_EQ(p->GetStr(header), "") << p->Name();
+        names.push_back(p->Name());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Cookie", "LocalMailAddress", "LocalProgram",
+                                               "Password", "Referer", "UserId"}));
+    GetPropInfo(header, "Cookie")->SetStr(header, "id=7");
+    EXPECT_EQ(http.HeaderInfo()->Cookie(), "id=7");
+    // Assigning another header record copies its texts.
+    THeaderInfo other;
+    other.SetReferer("http://r/");
+    GetPropInfo(&http, "HeaderInfo")->SetObject(&http, &other);
+    EXPECT_EQ(http.HeaderInfo()->Referer(), "http://r/");
+    EXPECT_EQ(http.HeaderInfo()->Cookie(), "");
+}
 
 }  // namespace
