@@ -8,11 +8,14 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "platform/messages/Messages.h"
@@ -926,6 +929,285 @@ TEST_F(Fixture, DestroyedFromItsOwnConnectEvent) {
     s->OnConnect = [s](TObject*) { delete s; };
     EXPECT_EQ(Raised<ESockError>([&] { s->Connect(); }), "Connection Canceled");
     EXPECT_EQ(TPowersock::WinsockUsers(), 0);
+}
+
+// ---- rules without a test of their own ------------------------------------------------------
+
+// Drops the lookup replies that reach a component: a resolver that never
+// answers.
+class TDroppedLookups {
+  public:
+    explicit TDroppedLookups(win::HWND window) : FWindow(window) {
+        FPrevious = reinterpret_cast<win::WNDPROC>(win::SetWindowLongPtr(
+            window, win::GWL_WNDPROC, reinterpret_cast<win::LONG_PTR>(&Proc)));
+    }
+    ~TDroppedLookups() {
+        win::SetWindowLongPtr(FWindow, win::GWL_WNDPROC,
+                              reinterpret_cast<win::LONG_PTR>(FPrevious));
+    }
+
+  private:
+    static win::LRESULT Proc(win::HWND h, win::UINT m, win::WPARAM w, win::LPARAM l) {
+        if (m == HostLookupReply)
+            return 0;
+        return win::CallWindowProc(FPrevious, h, m, w, l);
+    }
+    static inline win::WNDPROC FPrevious = nullptr;
+    win::HWND FWindow;
+};
+
+// Cancels the component from a timer of the message layer after 100 ms.
+void CancelSoon(TPowersock& s) {
+    static TPowersock* target;
+    target = &s;
+    ASSERT_NE(win::SetTimer(nullptr, 0, 100,
+                            [](win::HWND, win::UINT, win::UINT_PTR id, win::DWORD) {
+                                win::KillTimer(nullptr, id);
+                                target->Cancel();
+                            }),
+              0u);
+}
+
+// A lookup that gets no reply ends at the time-out or at a cancel with the
+// lookup's own texts; no connection is tried and none is reported failed.
+TEST_F(Fixture, ALookupWithoutAReplyEndsByTimeOutOrCancel) {
+    TPowersock s(nullptr);
+    TDroppedLookups dropped(s.NotifyWindow());
+    int failed = 0;
+    s.OnConnectionFailed = [&](TObject*) { ++failed; };
+    s.SetHost("localhost");
+    s.SetPort(testpeer::UnusedPort());
+    s.SetTimeOut(300);
+    EXPECT_EQ(Raised<ESockError>([&] { s.Connect(); }), "Host Lookup Timed Out");
+    EXPECT_TRUE(s.TimedOut());
+    EXPECT_TRUE(s.Canceled());
+    s.SetTimeOut(0);
+    CancelSoon(s);
+    EXPECT_EQ(Raised<ESockError>([&] { s.Connect(); }), "Host Lookup Canceled");
+    EXPECT_FALSE(s.TimedOut());
+    EXPECT_TRUE(s.Canceled());
+    EXPECT_EQ(failed, 0);
+    EXPECT_FALSE(s.Connected());
+    EXPECT_FALSE(s.TimeOutTimer()->Enabled());
+}
+
+// When no socket can be made, the construction fails with the start-up
+// error and the count of users is back where it was, whether or not this
+// was the first user.
+TEST_F(Fixture, AFailedConstructionRestoresTheUserCount) {
+    for (const bool another : {false, true}) {
+        SCOPED_TRACE(another);
+        std::optional<TPowersock> first;
+        if (another)
+            first.emplace(nullptr);
+        const int before = TPowersock::WinsockUsers();
+        rlimit saved{};
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const int lowest = ::dup(0);
+        ASSERT_GE(lowest, 0);
+        ::close(lowest);
+        rlimit none = saved;
+        none.rlim_cur = static_cast<rlim_t>(lowest);  // no descriptor is left
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+        std::string raised;
+        try {
+            TPowersock failing(nullptr);
+            raised = "constructed";
+        } catch (const ESockError& e) {
+            raised = e.what();
+        }
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        EXPECT_EQ(raised, "Initializaton of windows sockets failed");
+        EXPECT_EQ(TPowersock::WinsockUsers(), before);
+    }
+    EXPECT_EQ(TPowersock::WinsockUsers(), 0);
+    TPowersock works(nullptr);
+    EXPECT_EQ(TPowersock::WinsockUsers(), 1);
+}
+
+// A negative time-out is refused as a wait begins, for a connect and for a
+// lookup alike.
+TEST_F(Fixture, ANegativeTimeOutIsRefusedWhenAWaitBegins) {
+    Listener l;
+    for (const char* host : {"127.0.0.1", "localhost"}) {
+        SCOPED_TRACE(host);
+        TPowersock s(nullptr);
+        s.SetTimeOut(-1);
+        EXPECT_EQ(s.TimeOut(), -1);
+        s.SetHost(host);
+        s.SetPort(l.Port());
+        EXPECT_EQ(Raised<ERangeError>([&] { s.Connect(); }), "Range check error");
+        EXPECT_FALSE(s.TimeOutTimer()->Enabled());
+    }
+}
+
+// An exception of OnHostResolved leaves Connect before any connection; a
+// socket error from it is taken for a failed lookup, which the address found
+// makes good.
+TEST_F(Fixture, WhatOnHostResolvedRaisesDecidesWhetherTheConnectGoesOn) {
+    const struct {
+        const char* what;
+        std::function<void()> raise;
+        const char* raised;
+        bool connected;
+    } cases[] = {
+        {"exception", [] { throw Exception(String("resolved badly")); }, "resolved badly", false},
+        {"socket error", [] { throw ESockError(String("ignored")); }, "nothing raised", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Listener l;
+        TPowersock s(nullptr);
+        s.OnHostResolved = [&](TComponent*) { c.raise(); };
+        s.SetHost("localhost");
+        s.SetPort(l.Port());
+        s.SetTimeOut(3000);
+        EXPECT_EQ(Raised<Exception>([&] { s.Connect(); }), c.raised);
+        EXPECT_EQ(s.Connected(), c.connected);
+        EXPECT_EQ(l.Accept(c.connected ? 3000 : 200).Valid(), c.connected);
+    }
+}
+
+// Without a time-out a refused connect still ends, at once, as a failure.
+TEST_F(Fixture, ARefusedConnectWithoutATimeOutFails) {
+    TPowersock s(nullptr);
+    int failed = 0;
+    s.OnConnectionFailed = [&](TObject*) { ++failed; };
+    s.SetHost("127.0.0.1");
+    s.SetPort(testpeer::UnusedPort());
+    s.SetTimeOut(0);
+    const auto start = Clock::now();
+    EXPECT_EQ(Raised<ESockError>([&] { s.Connect(); }), "Connection Failed");
+    EXPECT_LT(Clock::now() - start, 3s);
+    EXPECT_EQ(failed, 1);
+    EXPECT_FALSE(s.TimedOut());
+}
+
+// Every entry of the error table, and numbers just beside them.
+TEST_F(Fixture, TheWholeErrorTable) {
+    TPowersock s(nullptr);
+    const struct {
+        std::uint16_t number;
+        const char* message;
+    } table[] = {
+        {10004, "Interrupted system call"},
+        {10009, "Bad file number"},
+        {10013, "Permission denied"},
+        {10014, "Bad address"},
+        {10022, "Invalid argument"},
+        {10024, "Too many open files"},
+        {10035, "Operation would block"},
+        {10036, "Operation now in progress"},
+        {10037, "Operation already in progress"},
+        {10038, "Socket operation on non-socket"},
+        {10039, "Destination address required"},
+        {10040, "Message too long"},
+        {10041, "Wrong protocol type for socket"},
+        {10042, "Bad protocol option"},
+        {10043, "Protocol not supported"},
+        {10044, "Socket type not supported"},
+        {10045, "Operation not supported on socket"},
+        {10046, "Protocol family not supported"},
+        {10047, "Address family not supported by protocol family"},
+        {10048, "Address already in use"},
+        {10049, "Can't assign requested address"},
+        {10050, "Network is down"},
+        {10051, "Network is unreachable"},
+        {10052, "Network dropped connection or reset"},
+        {10053, "Software caused connection abort"},
+        {10054, "Connection reset by peer"},
+        {10055, "No buffer space available"},
+        {10056, "Socket is already connected"},
+        {10057, "Socket is not connected"},
+        {10058, "Can't send after socket shutdown"},
+        {10059, "Too many references, can't splice"},
+        {10060, "Connection timed out"},
+        {10061, "Connection refused"},
+        {10062, "Too many levels of symbolic links"},
+        {10063, "File name too long"},
+        {10064, "Host is down"},
+        {10065, "No route to Host"},
+        {10066, "Directory not empty"},
+        {10067, "Too many processes"},
+        {10068, "Too many users"},
+        {10069, "Disc quota exceeded"},
+        {10070, "Stale NFS file handle"},
+        {10071, "Too many levels of remote in path"},
+        {10091, "Network subsystem is unavailable"},
+        {10092, "Incompatible version of WINSOCK.DLL"},
+        {10093, "Successful WSAStartup not yet performed"},
+        {11001, "Host not found"},
+        {11002, "Non-Authoritative Host not found"},
+        {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
+        {11004, "Valid name, no data record of requested type"},
+    };
+    ASSERT_EQ(std::size(table), 50u);
+    for (const auto& e : table) {
+        String text;
+        s.SocketErrorText(e.number, text);
+        EXPECT_EQ(text, std::to_string(e.number) + ":" + e.message);
+    }
+    for (const std::uint16_t unknown : {10000, 10003, 10005, 10072, 10090, 10094, 11000, 11005}) {
+        String text;
+        s.SocketErrorText(unknown, text);
+        EXPECT_EQ(text, "Unknown Error No. " + std::to_string(unknown));
+    }
+}
+
+// An incoming connection announced with an error fails Accept at once.
+TEST_F(Fixture, AcceptAfterAnErrorNotificationFails) {
+    TPowersock s(nullptr);
+    win::SendMessage(s.NotifyWindow(), SocketEvent, s.SocketHandle(),
+                     win::WSAMAKESELECTREPLY(static_cast<win::WORD>(win::FD_ACCEPT),
+                                             static_cast<win::WORD>(win::WSAECONNABORTED)));
+    EXPECT_EQ(Raised<ESockError>([&] { s.Accept(); }), "Error creating Data Connection");
+}
+
+// A cancel ends each transfer with its own abort text and consumes itself;
+// what had arrived stays in the file.
+TEST_F(Fixture, ACancelEndsReadLnCaptureFileAndSendFile) {
+    Listener l;
+    const std::string file = ::testing::TempDir() + "kurs-psock-cancel.bin";
+    {
+        SCOPED_TRACE("ReadLn on a peer that says nothing");
+        TPowersock s(nullptr);
+        Conn peer;
+        ConnectPair(s, l, peer);
+        CancelSoon(s);
+        EXPECT_EQ(Raised<EAbortError>([&] { s.ReadLn(); }), "Socket readln aborted");
+        EXPECT_FALSE(s.TimedOut());
+        EXPECT_FALSE(s.Canceled());
+    }
+    {
+        SCOPED_TRACE("CaptureFile");
+        TPowersock s(nullptr);
+        Conn peer;
+        ConnectPair(s, l, peer);
+        s.OnPacketRecvd = [&](TObject*) { s.Cancel(); };
+        peer.Send("first block");
+        EXPECT_EQ(Raised<EAbortError>([&] { s.CaptureFile(file); }), "Socket capture aborted");
+        EXPECT_FALSE(s.Canceled());
+        std::ifstream in(file, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "first block");
+    }
+    {
+        SCOPED_TRACE("SendFile");
+        std::ofstream(file, std::ios::binary) << std::string(1 << 20, 'x');
+        TPowersock s(nullptr);
+        Conn peer;
+        ConnectPair(s, l, peer);
+        int blocks = 0;
+        s.OnPacketSent = [&](TObject*) {
+            ++blocks;
+            s.Cancel();
+        };
+        EXPECT_EQ(Raised<EAbortError>([&] { s.SendFile(file); }), "Socket send aborted");
+        EXPECT_EQ(blocks, 1);
+        EXPECT_FALSE(s.Canceled());
+        s.Disconnect();
+        EXPECT_LT(peer.ReadUntilClose(3000).size(), std::size_t{1} << 20);
+    }
+    std::remove(file.c_str());
 }
 
 }  // namespace
