@@ -42,14 +42,25 @@ FUZZ_SECONDS ?= 120
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	    -DKURS_FUZZ=ON -DKURS_BENCHMARKS=OFF \
-	    "-DKURS_ONLY=platform;platform/messages;platform/locale;platform/sockets;runtime;net/socket;net/http;tools/rates-server;tools/rates-server/upstream" >/dev/null
-	cmake --build build/fuzz --target kurs_http_fuzz kurs_bank_xml_fuzz -j $(JOBS)
-	mkdir -p build/fuzz/corpus build/fuzz/xml-corpus
+	    "-DKURS_ONLY=platform;platform/messages;platform/locale;platform/sockets;platform/registry;platform/profile;runtime;net/socket;net/http;tools/rates-server;tools/rates-server/upstream" >/dev/null
+	cmake --build build/fuzz --target kurs_http_fuzz kurs_bank_xml_fuzz kurs_registry_fuzz \
+	    kurs_profile_fuzz kurs_rates_http_fuzz -j $(JOBS)
+	mkdir -p build/fuzz/corpus build/fuzz/xml-corpus build/fuzz/registry-corpus \
+	    build/fuzz/profile-corpus build/fuzz/rates-http-corpus
 	build/fuzz/net/http/kurs_http_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=100000 \
 	    -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus net/http/fuzz-corpus
 	build/fuzz/tools/rates-server/upstream/kurs_bank_xml_fuzz -max_total_time=$(FUZZ_SECONDS) \
 	    -max_len=65536 -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/xml-corpus \
 	    tools/rates-server/upstream/testdata
+	build/fuzz/platform/registry/kurs_registry_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
+	    -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/registry-corpus \
+	    platform/registry/fuzz-corpus
+	build/fuzz/platform/profile/kurs_profile_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
+	    -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/profile-corpus \
+	    platform/profile/fuzz-corpus
+	build/fuzz/tools/rates-server/kurs_rates_http_fuzz -max_total_time=$(FUZZ_SECONDS) \
+	    -max_len=65536 -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
+	    build/fuzz/rates-http-corpus tools/rates-server/fuzz-corpus
 
 # build/default/kurs_<version>_<arch>.deb, made from that build; it installs under /usr.
 package: build
