@@ -44,11 +44,9 @@ bool IsFuzzAddress(const sockaddr* addr, socklen_t len) {
 // the other end.
 int ConnectToAnswer(int fd) {
     int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
         return -1;
-    const int flags = ::fcntl(pair[0], F_GETFL);
-    if (flags < 0 || ::fcntl(pair[0], F_SETFL, flags | O_NONBLOCK) != 0 ||
-        ::dup3(pair[0], fd, O_CLOEXEC) < 0) {
+    if (::dup3(pair[0], fd, O_CLOEXEC) < 0) {
         ::close(pair[0]);
         ::close(pair[1]);
         return -1;
@@ -58,7 +56,7 @@ int ConnectToAnswer(int fd) {
 
     std::size_t sent = 0;
     while (sent < gAnswerSize) {
-        const ssize_t n = ::send(gPeer, gAnswer + sent, gAnswerSize - sent, MSG_DONTWAIT);
+        const ssize_t n = ::send(gPeer, gAnswer + sent, gAnswerSize - sent, MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             continue;
@@ -74,6 +72,8 @@ int ConnectToAnswer(int fd) {
     // The rest waits for the client to read: a blocking writer on its own
     // thread, joined when the operation is over.
     const int peer = gPeer;
+    const int flags = ::fcntl(peer, F_GETFL);
+    ::fcntl(peer, F_SETFL, flags & ~O_NONBLOCK);
     const std::uint8_t* rest = gAnswer + sent;
     const std::size_t restSize = gAnswerSize - sent;
     gRestWriter = std::thread([peer, rest, restSize] {
@@ -100,10 +100,11 @@ void BeginFuzzAnswer(const std::uint8_t* data, std::size_t size) {
 }
 
 void EndFuzzAnswer() {
-    if (gPeer >= 0)
+    if (gRestWriter.joinable()) {
+        // The client may have stopped reading: wake the writer.
         ::shutdown(gPeer, SHUT_RDWR);
-    if (gRestWriter.joinable())
         gRestWriter.join();
+    }
     if (gPeer >= 0)
         ::close(gPeer);
     gPeer = -1;
