@@ -144,17 +144,23 @@ TEST(UpstreamServer, AFailureIsABadGatewayPageWithoutMarkerPhrases) {
     }
 }
 
-TEST(UpstreamServer, OthersAreServedWhileOneWaitsOnAStalledBank) {
-    // The default time-out: the waiting client still has its answer within
-    // its 10 s of patience.
-    Signal stalled;
-    BankStub stub([&](const std::string& target) {
+// A bank that never answers for 19.03.2026 (and says when it was asked)
+// and answers the document of 18.03.2026 for anything else.
+auto StallOn19(Signal& stalled) {
+    return [&stalled](const std::string& target) {
         if (target == kTarget19) {
             stalled.Set();
             return StubReply{StubReply::Kind::Stall, ""};
         }
         return XmlAnswer(TestFile("XML_daily_2026-03-18.xml"));
-    });
+    };
+}
+
+TEST(UpstreamServer, OthersAreServedWhileOneWaitsOnAStalledBank) {
+    // The default time-out: the waiting client still has its answer within
+    // its 10 s of patience.
+    Signal stalled;
+    BankStub stub(StallOn19(stalled));
     LogLines log;
     Server server(stub, log, true, milliseconds(0));
     const int waiting = Connect(server.Port());
@@ -174,13 +180,7 @@ TEST(UpstreamServer, OthersAreServedWhileOneWaitsOnAStalledBank) {
 
 TEST(UpstreamServer, AClientThatHangsUpWhileWaitingDoesNoHarm) {
     Signal stalled;
-    BankStub stub([&](const std::string& target) {
-        if (target == kTarget19) {
-            stalled.Set();
-            return StubReply{StubReply::Kind::Stall, ""};
-        }
-        return XmlAnswer(TestFile("XML_daily_2026-03-18.xml"));
-    });
+    BankStub stub(StallOn19(stalled));
     LogLines log;
     Server server(stub, log, false, milliseconds(300));
     const int gone = Connect(server.Port());
