@@ -88,8 +88,11 @@ bool ReadProfile(const std::string& path, Profile& p, bool* exists = nullptr) {
         const auto nl = rest.find('\n');
         std::string_view line = rest.substr(0, nl);
         rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
+        // Every CR before the line's end goes with it: a written line ends in
+        // LF or CR LF, so a CR kept at a value's end would be lost (and the
+        // value changed) at the next write of any section.
         const bool cr = !line.empty() && line.back() == '\r';
-        if (cr)
+        while (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         if (first && nl != std::string_view::npos)
             p.crlf = cr;

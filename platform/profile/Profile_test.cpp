@@ -174,6 +174,27 @@ TEST_F(Profile, WritesPlaceValuesAndKeepTheRest) {
         EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos);
 }
 
+TEST_F(Profile, StrayCarriageReturnsBeforeALineEndAreNotPartOfTheLine) {
+    // A written file ends each line in LF or CR LF only, so a value read
+    // with a CR at its end would lose it at the next write of any section.
+    const struct {
+        const char* text;
+        const char* value;
+    } cases[] = {
+        {"[A]\nk=v\r\r\n[B]\nx=1\n", "v"},
+        {"[A]\r\nk=v\r\r\r\n", "v"},
+        {"[A]\nk=\r\n", ""},
+        {"[A]\nk=v \r\r", "v"},
+        {"[A]\nk=a\rb\r\n", "a\rb"},
+    };
+    for (const auto& c : cases) {
+        Put("test.ini", c.text);
+        EXPECT_EQ(Read("A", "k"), c.value) << c.text;
+        ASSERT_TRUE(WritePrivateProfileStringA("C", "n", "1", "test.ini"));
+        EXPECT_EQ(Read("A", "k"), c.value) << c.text;
+    }
+}
+
 TEST_F(Profile, RefusesWhatTheFileCouldNotHold) {
     Put("test.ini", "[S]\nk=1\n");
     EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "two\nlines", "test.ini"));
