@@ -138,25 +138,47 @@ String TStrings::Text() const {
     return r;
 }
 
+namespace {
+
+// Calls line(text) for each line of the text up to its first NUL.  The line
+// ends are found with memchr-class searches; the next CR and the next LF are
+// each looked for again only once the split has passed them, so a text
+// without one of them is still read once.
+template <class Line>
+void SplitLines(std::string_view text, Line&& line) {
+    if (const auto nul = text.find('\0'); nul != std::string_view::npos)
+        text = text.substr(0, nul);
+    const std::size_t size = text.size();
+    auto next = [&](char c, std::size_t from) {
+        const std::size_t at = text.find(c, from);
+        return at == std::string_view::npos ? size : at;
+    };
+    std::size_t cr = next('\r', 0);
+    std::size_t lf = next('\n', 0);
+    std::size_t i = 0;
+    while (i < size) {
+        if (cr < i)
+            cr = next('\r', i);
+        if (lf < i)
+            lf = next('\n', i);
+        const std::size_t end = std::min(cr, lf);
+        line(text.substr(i, end - i));
+        i = end;
+        // CR, LF and CR LF end a line; LF CR is two breaks.
+        if (i < size && text[i] == '\r')
+            ++i;
+        if (i < size && text[i] == '\n')
+            ++i;
+    }
+}
+
+}  // namespace
+
 void TStrings::SetText(std::string_view text) {
     BeginUpdate();
     try {
         Clear();
-        const auto nul = text.find('\0');
-        if (nul != std::string_view::npos)
-            text = text.substr(0, nul);
-        std::size_t i = 0;
-        while (i < text.size()) {
-            std::size_t start = i;
-            while (i < text.size() && text[i] != '\r' && text[i] != '\n')
-                ++i;
-            Add(String(text.substr(start, i - start)));
-            // CR, LF and CR LF end a line; LF CR is two breaks.
-            if (i < text.size() && text[i] == '\r')
-                ++i;
-            if (i < text.size() && text[i] == '\n')
-                ++i;
-        }
+        SplitLines(text, [this](std::string_view line) { Add(String(line)); });
     } catch (...) {
         EndUpdate();
         throw;
@@ -393,6 +415,26 @@ void TStringList::Clear() {
     Changing();
     FItems.clear();
     Changed();
+}
+
+void TStringList::SetText(std::string_view text) {
+    // A sorted list places each line as Add does.
+    if (FSorted) {
+        TStrings::SetText(text);
+        return;
+    }
+    // Otherwise each line is copied once, straight into its place at the end.
+    BeginUpdate();
+    try {
+        Clear();
+        Changing();
+        SplitLines(text, [this](std::string_view line) { FItems.push_back(Item{String(line)}); });
+        Changed();
+    } catch (...) {
+        EndUpdate();
+        throw;
+    }
+    EndUpdate();
 }
 
 void TStringList::Exchange(int index1, int index2) {

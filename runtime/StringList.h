@@ -94,6 +94,7 @@ class TStringList : public TStrings {
     void InsertObject(int index, const String& s, TObject* obj) override;
     void Delete(int index) override;
     void Clear() override;
+    void SetText(std::string_view text) override;
     void Exchange(int index1, int index2) override;
     int IndexOf(std::string_view s) const override;
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "runtime/Exceptions.h"
 
 namespace {
@@ -33,9 +35,38 @@ TEST(StringListText, SplitsAtEveryKindOfBreak) {
         {std::string_view("a\r\nb\0c\r\nd", 10), V{"a", "b"}},
         {std::string_view("\0abc", 4), V{}},
         {" x \t", V{" x \t"}},
+        // The next CR and the next LF are each found once and passed by
+        // many breaks of the other kind.
+        {"a\nb\nc\rd\r\ne", V{"a", "b", "c", "d", "e"}},
+        {"a\rb\rc\nd\n\re\r", V{"a", "b", "c", "d", "", "e"}},
+        {"\r\r\n\n\r", V{"", "", "", ""}},
+        {std::string_view("a\rb\nc\0\r\n", 8), V{"a", "b", "c"}},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(Lines(c.text), c.lines) << testing::PrintToString(c.text);
+        // A sorted list takes each line through Add: the same lines, sorted.
+        TStringList sorted;
+        sorted.SetSorted(true);
+        sorted.SetDuplicates(dupAccept);
+        sorted.SetText(c.text);
+        V expected = c.lines;
+        std::sort(expected.begin(), expected.end(),
+                  [](const String& a, const String& b) { return AnsiCompareText(a, b) < 0; });
+        EXPECT_EQ(sorted.ToVector(), expected) << testing::PrintToString(c.text);
+    }
+}
+
+TEST(StringListText, LongLinesAndOldContent) {
+    TStringList list;
+    TObject marker;
+    list.AddObject("old", &marker);
+    const std::string line(100000, 'x');
+    list.SetText(line + "\r\n" + line + "\n" + line);
+    ASSERT_EQ(list.Count(), 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(list[i], line);
+        EXPECT_EQ(list.Objects(i), nullptr);
+    }
 }
 
 TEST(StringListText, JoinsWithCrLf) {
