@@ -94,6 +94,8 @@ class TStringList : public TStrings {
     void InsertObject(int index, const String& s, TObject* obj) override;
     void Delete(int index) override;
     void Clear() override;
+    // A list that is not sorted takes the lines straight into its items,
+    // not through Add (a class that overrides Add must override this too).
     void SetText(std::string_view text) override;
     void Exchange(int index1, int index2) override;
     int IndexOf(std::string_view s) const override;
