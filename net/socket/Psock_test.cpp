@@ -995,6 +995,11 @@ TEST_F(Fixture, ALookupWithoutAReplyEndsByTimeOutOrCancel) {
 // error and the count of users is back where it was, whether or not this
 // was the first user.
 TEST_F(Fixture, AFailedConstructionRestoresTheUserCount) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' runtime opens files of its own to check a type, which
+    // fails while no descriptor is left, and reports the check as failed.
+    GTEST_SKIP() << "runs without descriptors, which the sanitizers' runtime needs";
+#endif
     // The message layer is set up once a process, when a component is first
     // made: that happens here, before the descriptors run out, so that only
     // the start of Windows Sockets can fail below.
