@@ -9,6 +9,19 @@ RatesService::RatesService(std::optional<RatesData> history, std::unique_ptr<Ups
 
 RatesService::~RatesService() = default;
 
+const std::string& RatesService::HistoryPage(const Date& date) {
+    // Enough for every date a busy month of clients asks for; bounded, so
+    // that clients walking through all dates cannot grow it without end.
+    constexpr std::size_t kMaxPages = 1024;
+    const int key = (date.Year * 100 + date.Month) * 100 + date.Day;
+    if (const auto found = FHistoryPages.find(key); found != FHistoryPages.end())
+        return found->second;
+    if (FHistoryPages.size() >= kMaxPages)
+        FHistoryPages.clear();
+    const auto table = FHistory->RatesOn(date);
+    return FHistoryPages.emplace(key, RatesPage(table ? &*table : nullptr, date)).first->second;
+}
+
 std::optional<std::string> RatesService::Answer(std::string_view head, Later later) {
     const Request request = ReadRequest(head);
     if (request.What != RequestKind::RatesPage)
@@ -19,9 +32,7 @@ std::optional<std::string> RatesService::Answer(std::string_view head, Later lat
     // answers its latest rates, unless the bank's service can give today's.
     const bool local = FHistory && (request.Date ? *request.Date <= FHistory->Last() : !FUpstream);
     if (local) {
-        const Date date = request.Date.value_or(FHistory->Last());
-        const auto table = FHistory->RatesOn(date);
-        return Response(200, "OK", RatesPage(table ? &*table : nullptr, date), withBody);
+        return Response(200, "OK", HistoryPage(request.Date.value_or(FHistory->Last())), withBody);
     }
     const Date date = request.Date.value_or(MoscowToday());
     if (!FUpstream)

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "tools/rates-server/RatesData.h"
 #include "tools/rates-server/RatesHttp.h"
@@ -33,8 +34,13 @@ class RatesService {
     std::optional<std::string> Answer(std::string_view head, Later later);
 
   private:
+    // The page of a date from the history; pages never change, so the
+    // latest ones asked for are kept.
+    const std::string& HistoryPage(const Date& date);
+
     std::optional<RatesData> FHistory;
     std::unique_ptr<Upstream> FUpstream;
+    std::unordered_map<int, std::string> FHistoryPages;
 };
 
 }  // namespace rates
