@@ -1,0 +1,78 @@
+#include "platform/Trace.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr unsigned Bit(trace::Channel c) {
+    return 1u << static_cast<unsigned>(c);
+}
+
+TEST(Trace, ChannelsAreSwitchedOnByName) {
+    using trace::Channel;
+    EXPECT_EQ(trace::ParseChannels(nullptr), 0u);
+    EXPECT_EQ(trace::ParseChannels(""), 0u);
+    EXPECT_EQ(trace::ParseChannels("sockets"), Bit(Channel::Sockets));
+    EXPECT_EQ(trace::ParseChannels("messages, http ,rates-server"),
+              Bit(Channel::Messages) | Bit(Channel::Http) | Bit(Channel::RatesServer));
+    EXPECT_EQ(trace::ParseChannels("all"),
+              trace::ParseChannels("messages,sockets,http,registry,rates-server"));
+    // Unknown names and empty items switch nothing on, and spoil nothing else.
+    EXPECT_EQ(trace::ParseChannels("socket,,registry,HTTP"), Bit(Channel::Registry));
+}
+
+// Reads what the traces in `body` write on stderr.
+template <class F>
+std::string CaptureStderr(F body) {
+    std::fflush(stderr);
+    int pipeFds[2];
+    EXPECT_EQ(::pipe(pipeFds), 0);
+    const int saved = ::dup(2);
+    ::dup2(pipeFds[1], 2);
+    ::close(pipeFds[1]);
+    body();
+    ::dup2(saved, 2);
+    ::close(saved);
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;)
+        out.append(buf, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    return out;
+}
+
+TEST(Trace, AChannelThatIsOffWritesNothingAndEvaluatesNothing) {
+    const unsigned before = trace::EnabledChannels();
+    trace::SetEnabledChannels(trace::ParseChannels("http"));
+    int evaluated = 0;
+    const std::string out = CaptureStderr([&] {
+        KURS_TRACE(Sockets, "connect %d", ++evaluated);
+        KURS_TRACE(Http, "GET %s", "/x");
+    });
+    trace::SetEnabledChannels(before);
+    EXPECT_EQ(evaluated, 0);
+    // One line, stamped and named: "[   12.345] http: GET /x".
+    ASSERT_EQ(out.size() > 0 ? out.back() : '\0', '\n');
+    EXPECT_EQ(out.find('\n'), out.size() - 1);
+    EXPECT_EQ(out.front(), '[');
+    EXPECT_NE(out.find("] http: GET /x\n"), std::string::npos) << out;
+}
+
+TEST(Trace, AnOverlongLineIsCutAndStillEnds) {
+    const unsigned before = trace::EnabledChannels();
+    trace::SetEnabledChannels(trace::ParseChannels("all"));
+    const std::string longText(5000, 'x');
+    const std::string out =
+        CaptureStderr([&] { KURS_TRACE(Registry, "value %s", longText.c_str()); });
+    trace::SetEnabledChannels(before);
+    ASSERT_FALSE(out.empty());
+    EXPECT_LT(out.size(), 1025u);
+    EXPECT_EQ(out.back(), '\n');
+    EXPECT_EQ(out.find('\n'), out.size() - 1);
+}
+
+}  // namespace
