@@ -4,10 +4,11 @@
 PACKAGES := g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
             qt6-base-dev libgl-dev fonts-dejavu-core tinyproxy squid curl clang libclang-rt-14-dev locales \
             libcurl4-openssl-dev libexpat1-dev zlib1g-dev apache2-utils dpkg-dev \
-            xvfb openbox xdotool imagemagick x11-utils qt6-translations-l10n libqt6svg6
+            xvfb openbox xdotool imagemagick x11-utils qt6-translations-l10n libqt6svg6 \
+            clang-format python3 git
 JOBS     ?= $(shell nproc)
 
-.PHONY: all deps build test test-asan demo bench fuzz package clean
+.PHONY: all deps build test test-asan check demo bench fuzz package clean
 
 all: build
 
@@ -34,6 +35,12 @@ test-asan: deps
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# The sources are formatted with the root .clang-format, and every include
+# follows the layer arrows of ARCHITECTURE.md.
+check: deps
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+	python3 tools/check-layers.py
 
 demo: build
 	@tools/demo.sh build/default

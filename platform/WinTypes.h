@@ -38,8 +38,12 @@ using HICON = HICON__*;
 using HCURSOR = HCURSOR__*;
 using HBRUSH = HBRUSH__*;
 
-constexpr WORD LOWORD(UINT_PTR v) { return static_cast<WORD>(v & 0xFFFF); }
-constexpr WORD HIWORD(UINT_PTR v) { return static_cast<WORD>((v >> 16) & 0xFFFF); }
+constexpr WORD LOWORD(UINT_PTR v) {
+    return static_cast<WORD>(v & 0xFFFF);
+}
+constexpr WORD HIWORD(UINT_PTR v) {
+    return static_cast<WORD>((v >> 16) & 0xFFFF);
+}
 constexpr LONG MAKELONG(WORD low, WORD high) {
     return static_cast<LONG>(static_cast<DWORD>(low) | (static_cast<DWORD>(high) << 16));
 }

@@ -94,9 +94,12 @@ TEST(NotifyWindows, SocketWindowRoutesFromSocketEventUp) {
         LRESULT result;  // with the target answering 5
     };
     const Case cases[] = {
-        {SocketEvent, true, 5},    {HostLookupReply, true, 5},        {WM_USER + 103, true, 5},
-        {WM_USER + 100, false, 0}, {WM_QUERYENDSESSION, false, TRUE},  // default handling answers
-                                                                       // TRUE
+        {SocketEvent, true, 5},
+        {HostLookupReply, true, 5},
+        {WM_USER + 103, true, 5},
+        {WM_USER + 100, false, 0},
+        {WM_QUERYENDSESSION, false, TRUE},  // default handling answers
+                                            // TRUE
         {WM_TIMER, false, 0},
     };
     RecordingTarget t;
