@@ -12,11 +12,22 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/Trace.h"
 #include "tools/rates-server/RatesHttp.h"
 
 namespace rates {
 
 namespace {
+
+// The first line of a request or an answer, for traces: at most 120 bytes,
+// control bytes shown as '?'.
+std::string FirstLine(const std::string& text) {
+    std::string line = text.substr(0, std::min(text.find_first_of("\r\n"), std::size_t{120}));
+    for (char& ch : line)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F)
+            ch = '?';
+    return line;
+}
 
 std::string ErrnoText(int error) {
     return std::strerror(error);
@@ -137,6 +148,20 @@ void RatesServer::Stop() noexcept {
     [[maybe_unused]] const auto n = write(FWakeWrite, &byte, 1);
 }
 
+const char* RatesServer::PhaseName(Phase phase) {
+    switch (phase) {
+        case Phase::Reading:
+            return "reading the request";
+        case Phase::Waiting:
+            return "waiting for the answer";
+        case Phase::Writing:
+            return "sending the answer";
+        case Phase::Draining:
+            return "waiting for the client to close";
+    }
+    return "?";
+}
+
 void RatesServer::Run() {
     if (FListenFd < 0)
         throw ListenError("Run() before Listen()");
@@ -145,8 +170,12 @@ void RatesServer::Run() {
         const auto now = Clock::now();
         // Connections past their deadline are dropped first.
         for (std::size_t i = FConnections.size(); i-- > 0;)
-            if (FConnections[i].Deadline <= now)
+            if (FConnections[i].Deadline <= now) {
+                KURS_TRACE(RatesServer, "connection %llu: out of time while %s",
+                           static_cast<unsigned long long>(FConnections[i].Id),
+                           PhaseName(FConnections[i].State));
                 CloseConnection(i);
+            }
 
         fds.clear();
         fds.push_back({FWakeRead, POLLIN, 0});
@@ -239,6 +268,8 @@ void RatesServer::AcceptAll() {
         c.Id = FNextId++;
         c.Fd = fd;
         c.Deadline = Clock::now() + FLimits.RequestTimeout;
+        KURS_TRACE(RatesServer, "connection %llu: accepted (%zu open)",
+                   static_cast<unsigned long long>(c.Id), FConnections.size() + 1);
         FConnections.push_back(std::move(c));
     }
 }
@@ -247,6 +278,8 @@ bool RatesServer::DropOldestReader() {
     // The list is in the order of acceptance.
     for (std::size_t i = 0; i < FConnections.size(); ++i)
         if (FConnections[i].State == Phase::Reading) {
+            KURS_TRACE(RatesServer, "connection %llu: gives way, the server is full",
+                       static_cast<unsigned long long>(FConnections[i].Id));
             CloseConnection(i);
             return true;
         }
@@ -297,6 +330,8 @@ bool RatesServer::OnReadable(Connection& c) {
 
 bool RatesServer::OnRequest(Connection& c) {
     const std::uint64_t id = c.Id;
+    KURS_TRACE(RatesServer, "connection %llu: request \"%s\"", static_cast<unsigned long long>(id),
+               FirstLine(c.In).c_str());
     auto answer =
         FService->Answer(c.In, [this, id](std::string later) { Deliver(id, std::move(later)); });
     if (!answer) {
@@ -304,6 +339,8 @@ bool RatesServer::OnRequest(Connection& c) {
         c.In.shrink_to_fit();
         c.State = Phase::Waiting;
         c.Deadline = Clock::now() + FLimits.AnswerTimeout;
+        KURS_TRACE(RatesServer, "connection %llu: waits for the upstream service",
+                   static_cast<unsigned long long>(id));
         return true;
     }
     StartAnswer(c, std::move(*answer));
@@ -340,6 +377,8 @@ void RatesServer::TakeDelivered() {
 }
 
 void RatesServer::StartAnswer(Connection& c, std::string answer) {
+    KURS_TRACE(RatesServer, "connection %llu: answer \"%s\", %zu bytes",
+               static_cast<unsigned long long>(c.Id), FirstLine(answer).c_str(), answer.size());
     c.Out = std::move(answer);
     c.Sent = 0;
     c.In.clear();
@@ -370,6 +409,8 @@ bool RatesServer::OnWritable(Connection& c) {
 }
 
 void RatesServer::CloseConnection(std::size_t index) {
+    KURS_TRACE(RatesServer, "connection %llu: closed",
+               static_cast<unsigned long long>(FConnections[index].Id));
     close(FConnections[index].Fd);
     FConnections.erase(FConnections.begin() + static_cast<std::ptrdiff_t>(index));
 }

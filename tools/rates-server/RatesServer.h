@@ -74,6 +74,7 @@ class RatesServer {
   private:
     using Clock = std::chrono::steady_clock;
     enum class Phase { Reading, Waiting, Writing, Draining };
+    static const char* PhaseName(Phase phase);
     struct Connection {
         std::uint64_t Id = 0;
         int Fd = -1;

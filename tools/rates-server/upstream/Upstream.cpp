@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Trace.h"
 #include "tools/rates-server/upstream/BankXml.h"
 #include "tools/rates-server/upstream/DocumentCache.h"
 
@@ -194,6 +195,8 @@ struct Upstream::Impl {
 
     // Hands the result to everyone waiting for the date.
     void Finish(const std::shared_ptr<Job>& job, const UpstreamResult& result) {
+        KURS_TRACE(RatesServer, "upstream %s: %s", RequestDate(job->Requested).c_str(),
+                   result.Ok ? "done" : result.Error.c_str());
         std::vector<Done> waiters;
         {
             std::lock_guard lock(Lock);
@@ -225,6 +228,8 @@ struct Upstream::Impl {
             static_cast<long>(std::min(Options.ConnectTimeout.count(), milliseconds::rep(total)));
         const std::string url =
             Options.BaseUrl + "/scripts/XML_daily.asp?date_req=" + RequestDate(job->Requested);
+        KURS_TRACE(RatesServer, "upstream %s: GET %s (%ld ms)", RequestDate(job->Requested).c_str(),
+                   url.c_str(), total);
         curl_easy_setopt(e, CURLOPT_URL, url.c_str());
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -390,6 +395,7 @@ void Upstream::Fetch(const Date& date, Done done) {
         UpstreamResult r;
         r.Ok = true;
         r.Table = std::move(copy->Table);
+        KURS_TRACE(RatesServer, "upstream %s: from the cache", RequestDate(date).c_str());
         im.Call(done, r);
         return;
     }
@@ -404,6 +410,8 @@ void Upstream::Fetch(const Date& date, Done done) {
             refused = kStopping;
         } else if (auto it = im.Jobs.find(date); it != im.Jobs.end()) {
             it->second->Waiters.push_back(std::move(done));
+            KURS_TRACE(RatesServer, "upstream %s: joins the fetch under way",
+                       RequestDate(date).c_str());
             return;
         } else if (im.Jobs.size() >=
                    static_cast<std::size_t>(im.Options.MaxFetches + im.Options.MaxWaiting)) {
