@@ -2,7 +2,22 @@
 
 #include <algorithm>
 
+#include "runtime/ExceptionHook.h"
 #include "runtime/Exceptions.h"
+#include "runtime/ScopeGuard.h"
+
+namespace {
+
+// A step that throws inside an update ends the update through a ScopeFail
+// guard; the normal way out ends it in the open, so that an update notice raising
+// there reaches the caller.  The guard's notice runs while the step's
+// exception is on its way out: what it raises is reported, and the step's
+// exception goes on to the caller.
+void EndUpdateAfterFailure(TCollection& collection) {
+    CallGuarded([&collection] { collection.EndUpdate(); });
+}
+
+}  // namespace
 
 // --- TCollectionItem ---------------------------------------------------------------
 
@@ -112,13 +127,11 @@ void TCollection::Assign(TPersistent* source) {
         if (other == this)
             return;
         BeginUpdate();
-        try {
+        {
+            ScopeFail endUpdate([this] { EndUpdateAfterFailure(*this); });
             Clear();
             for (TCollectionItem* item : other->FItems)
                 Add()->Assign(item);
-        } catch (...) {
-            EndUpdate();
-            throw;
         }
         EndUpdate();
         return;

@@ -92,4 +92,23 @@ TEST(Collections, AssignCopiesTheItems) {
     EXPECT_EQ(owned.GetOwner(), &p);
 }
 
+TEST(Collections, AnAssignThatFailsEndsItsUpdateAndPassesTheErrorOn) {
+    // Items of another class cannot be copied into TItem: EConvertError.
+    class TOtherItem : public TCollectionItem {
+      public:
+        using TCollectionItem::TCollectionItem;
+        String ClassName() const override { return "TOtherItem"; }
+    };
+    TCollection source(TCollection::ItemFactoryOf<TOtherItem>());
+    source.Add();
+    TCollection target(TCollection::ItemFactoryOf<TItem>());
+    int updates = 0;
+    target.OnUpdate = [&](TCollection*, TCollectionItem*) { ++updates; };
+    EXPECT_THROW(target.Assign(&source), EConvertError);
+    EXPECT_EQ(target.UpdateCount(), 0);
+    EXPECT_EQ(updates, 1);
+    target.Add();
+    EXPECT_EQ(updates, 2);  // the collection is not left held
+}
+
 }  // namespace

@@ -2,7 +2,22 @@
 
 #include <algorithm>
 
+#include "runtime/ExceptionHook.h"
+#include "runtime/ScopeGuard.h"
 #include "runtime/Streams.h"
+
+namespace {
+
+// A step that throws inside an update ends the update through a ScopeFail
+// guard; the normal way out ends it in the open, so that an change notice raising
+// there reaches the caller.  The guard's notice runs while the step's
+// exception is on its way out: what it raises is reported, and the step's
+// exception goes on to the caller.
+void EndUpdateAfterFailure(TStrings& list) {
+    CallGuarded([&list] { list.EndUpdate(); });
+}
+
+}  // namespace
 
 // --- TStrings --------------------------------------------------------------------
 
@@ -24,7 +39,8 @@ int TStrings::AddObject(const String& s, TObject* obj) {
 
 void TStrings::AddStrings(const TStrings& other) {
     BeginUpdate();
-    try {
+    {
+        ScopeFail endUpdate([this] { EndUpdateAfterFailure(*this); });
         // A copy first: other may be this list.
         const int n = other.Count();
         std::vector<std::pair<String, TObject*>> lines;
@@ -33,9 +49,6 @@ void TStrings::AddStrings(const TStrings& other) {
             lines.emplace_back(other.Get(i), other.GetObject(i));
         for (auto& [text, obj] : lines)
             AddObject(text, obj);
-    } catch (...) {
-        EndUpdate();
-        throw;
     }
     EndUpdate();
 }
@@ -176,12 +189,10 @@ void SplitLines(std::string_view text, Line&& line) {
 
 void TStrings::SetText(std::string_view text) {
     BeginUpdate();
-    try {
+    {
+        ScopeFail endUpdate([this] { EndUpdateAfterFailure(*this); });
         Clear();
         SplitLines(text, [this](std::string_view line) { Add(String(line)); });
-    } catch (...) {
-        EndUpdate();
-        throw;
     }
     EndUpdate();
 }
@@ -213,7 +224,8 @@ String TStrings::CommaText() const {
 
 void TStrings::SetCommaText(std::string_view text) {
     BeginUpdate();
-    try {
+    {
+        ScopeFail endUpdate([this] { EndUpdateAfterFailure(*this); });
         Clear();
         std::size_t i = 0;
         auto skipBlanks = [&] {
@@ -251,9 +263,6 @@ void TStrings::SetCommaText(std::string_view text) {
                     Add(String());
             }
         }
-    } catch (...) {
-        EndUpdate();
-        throw;
     }
     EndUpdate();
 }
@@ -275,12 +284,10 @@ void TStrings::Assign(TPersistent* source) {
         if (other == this)
             return;
         BeginUpdate();
-        try {
+        {
+            ScopeFail endUpdate([this] { EndUpdateAfterFailure(*this); });
             Clear();
             AddStrings(*other);
-        } catch (...) {
-            EndUpdate();
-            throw;
         }
         EndUpdate();
         return;
@@ -425,14 +432,12 @@ void TStringList::SetText(std::string_view text) {
     }
     // Otherwise each line is copied once, straight into its place at the end.
     BeginUpdate();
-    try {
+    {
+        ScopeFail endUpdate([this] { EndUpdateAfterFailure(*this); });
         Clear();
         Changing();
         SplitLines(text, [this](std::string_view line) { FItems.push_back(Item{String(line)}); });
         Changed();
-    } catch (...) {
-        EndUpdate();
-        throw;
     }
     EndUpdate();
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "runtime/ExceptionHook.h"
 #include "runtime/Exceptions.h"
 
 namespace {
@@ -202,6 +203,60 @@ TEST(StringList, AddStringsFromItself) {
     TStringList list{"a", "b"};
     list.AddStrings(list);
     EXPECT_EQ(list.ToVector(), (std::vector<String>{"a", "b", "a", "b"}));
+}
+
+// A sorted list that refuses duplicates, so a step of a bulk change can fail.
+struct TRefusingList : TStringList {
+    TRefusingList() {
+        SetSorted(true);
+        SetDuplicates(dupError);
+    }
+};
+
+TEST(StringList, ABulkChangeThatFailsEndsItsUpdateAndPassesTheErrorOn) {
+    TStringList twice{"a", "a"};
+    const std::function<void(TStringList&)> steps[] = {
+        [&](TStringList& l) { l.AddStrings(twice); },
+        [&](TStringList& l) { l.Assign(&twice); },
+        [](TStringList& l) { l.SetText("b\r\nb"); },
+        [](TStringList& l) { l.SetCommaText("c,c"); },
+    };
+    for (const auto& step : steps) {
+        TRefusingList list;
+        int changes = 0;
+        list.OnChange = [&](TObject*) { ++changes; };
+        EXPECT_THROW(step(list), EStringListError);
+        EXPECT_EQ(list.UpdateCount(), 0);
+        EXPECT_EQ(changes, 1);
+        list.Add("z");
+        EXPECT_EQ(changes, 2);  // the list is not left held
+    }
+}
+
+TEST(StringList, AChangeHandlerThatRaisesAfterABulkChangeReachesTheCaller) {
+    TStringList list;
+    list.OnChange = [](TObject*) { throw Exception("handler failed"); };
+    TStringList source{"a", "b"};
+    EXPECT_THROW(list.AddStrings(source), Exception);
+    EXPECT_EQ(list.UpdateCount(), 0);
+    EXPECT_EQ(list.Count(), 2);
+}
+
+TEST(StringList, WhenBothAStepAndTheChangeHandlerRaiseTheStepsErrorWinsAndTheOtherIsReported) {
+    std::vector<String> reports;
+    SetApplicationExceptionHandler([&](std::exception_ptr e) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const Exception& ex) {
+            reports.push_back(ex.Message());
+        }
+    });
+    TRefusingList list;
+    list.OnChange = [](TObject*) { throw Exception("handler failed"); };
+    EXPECT_THROW(list.SetCommaText("c,c"), EStringListError);
+    EXPECT_EQ(list.UpdateCount(), 0);
+    EXPECT_EQ(reports, std::vector<String>{"handler failed"});
+    SetApplicationExceptionHandler(nullptr);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "runtime/ExceptionHook.h"
+#include "runtime/ScopeGuard.h"
 
 using namespace win;
 
@@ -243,13 +244,12 @@ void TControlHook::HookedWindowProc(TMessage& Msg) {
     if (Msg.Msg != WM_QUIT)
         DispatchToHooks(hpBeforeMessage, Msg, handled);
     if (!handled || Msg.Msg == WM_DESTROY) {
-        try {
+        {
+            // The hooks hear the after phase even when the procedure raises.
+            ScopeFail afterPhase([&] { DispatchToHooks(hpAfterMessage, Msg, handled); });
             Msg.Result = FSavedWndProc
                              ? CallWindowProc(FSavedWndProc, wnd, Msg.Msg, Msg.WParam, Msg.LParam)
                              : DefWindowProc(wnd, Msg.Msg, Msg.WParam, Msg.LParam);
-        } catch (...) {
-            DispatchToHooks(hpAfterMessage, Msg, handled);
-            throw;
         }
         DispatchToHooks(hpAfterMessage, Msg, handled);
     }
@@ -329,12 +329,9 @@ TControlHook* THookList::FindOrCreate(TWinControl* Control) {
         return found;
     auto* hook = new TControlHook();
     FItems.push_back(hook);
-    try {
-        hook->ChangeControl(Control);
-    } catch (...) {
-        delete hook;
-        throw;
-    }
+    // The hook takes itself off the list as it goes.
+    ScopeFail freeHook([hook] { delete hook; });
+    hook->ChangeControl(Control);
     return hook;
 }
 

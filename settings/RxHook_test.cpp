@@ -244,4 +244,28 @@ TEST_F(WindowHook, TheHookListFreesItsObjectsAndGivesEveryProcedureBack) {
     EXPECT_EQ(Probe(), 42);
 }
 
+TEST_F(WindowHook, TheHooksHearTheAfterPhaseWhenTheHookedProcedureRaises) {
+    std::vector<std::string> reports;
+    SetApplicationExceptionHandler([&](std::exception_ptr e) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const Exception& ex) {
+            reports.push_back(ex.Message());
+        }
+    });
+    // A procedure installed over the control's that raises on the probe.
+    static WNDPROC controlProc = nullptr;
+    controlProc = CurrentProc();
+    WNDPROC raising = [](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (msg == WM_PROBE)
+            throw Exception("procedure failed");
+        return CallWindowProc(controlProc, hwnd, msg, wParam, lParam);
+    };
+    SetWindowLongPtr(control->Handle(), GWL_WNDPROC, reinterpret_cast<LONG_PTR>(raising));
+    NewHook("a")->SetWinControl(control);
+    EXPECT_EQ(Probe(), 0);
+    EXPECT_EQ(journal, (std::vector<std::string>{"a before", "a after 0"}));
+    EXPECT_EQ(reports, std::vector<std::string>{"procedure failed"});
+}
+
 }  // namespace
