@@ -64,7 +64,9 @@ using namespace winsock_internal;
 
 // ---- start-up -----------------------------------------------------------------------
 
-int WSAStartup(WORD versionRequested, WSADATA* data) {
+namespace {
+
+int Startup(WORD versionRequested, WSADATA* data) {
     const BYTE major = static_cast<BYTE>(versionRequested & 0xFF);
     const BYTE minor = static_cast<BYTE>(versionRequested >> 8);
     if (!data)
@@ -83,7 +85,7 @@ int WSAStartup(WORD versionRequested, WSADATA* data) {
     return 0;
 }
 
-int WSACleanup() {
+int Cleanup() {
     if (gStartups == 0)
         return Fail(WSANOTINITIALISED);
     if (--gStartups == 0) {
@@ -92,6 +94,21 @@ int WSACleanup() {
         ForgetNotices();
     }
     return 0;
+}
+
+}  // namespace
+
+int WSAStartup(WORD versionRequested, WSADATA* data) {
+    const int result = Startup(versionRequested, data);
+    KURS_TRACE(Sockets, "WSAStartup version %u.%u: %s", versionRequested & 0xFFu,
+               versionRequested >> 8u, result == 0 ? "ok" : ErrorName(result));
+    return result;
+}
+
+int WSACleanup() {
+    const int result = Cleanup();
+    KURS_TRACE(Sockets, "WSACleanup: %s", Outcome(result));
+    return result;
 }
 
 // ---- addresses --------------------------------------------------------------------------

@@ -26,6 +26,25 @@ struct PendingNotice {
 std::map<UINT_PTR, PendingNotice> gNotices;
 UINT_PTR gNextNotice = 1;
 
+const char* EventName(LONG event) {
+    switch (event) {
+        case FD_READ:
+            return "FD_READ";
+        case FD_WRITE:
+            return "FD_WRITE";
+        case FD_OOB:
+            return "FD_OOB";
+        case FD_ACCEPT:
+            return "FD_ACCEPT";
+        case FD_CONNECT:
+            return "FD_CONNECT";
+        case FD_CLOSE:
+            return "FD_CLOSE";
+        default:
+            return "?";
+    }
+}
+
 LRESULT RelayProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == kRelayNotice) {
         auto it = gNotices.find(wParam);
@@ -38,6 +57,8 @@ LRESULT RelayProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         if (!sock->Window || !(sock->Events & notice.Event))
             return 0;
+        KURS_TRACE(Sockets, "notify socket %lld: %s, error %d", TraceId(notice.Sock),
+                   EventName(notice.Event), notice.Error);
         SendMessage(
             sock->Window, sock->Message, notice.Sock,
             WSAMAKESELECTREPLY(static_cast<WORD>(notice.Event), static_cast<WORD>(notice.Error)));
@@ -261,7 +282,9 @@ using namespace winsock_internal;
 
 // ---- asynchronous notification -------------------------------------------------------------
 
-int WSAAsyncSelect(SOCKET s, HWND window, UINT message, LONG events) {
+namespace {
+
+int AsyncSelect(SOCKET s, HWND window, UINT message, LONG events) {
     Socket* sock = FindOrFail(s);
     if (!sock)
         return SOCKET_ERROR;
@@ -280,6 +303,16 @@ int WSAAsyncSelect(SOCKET s, HWND window, UINT message, LONG events) {
         sock->WriteArmed = true;
     UpdateWatch(*sock);
     return 0;
+}
+
+}  // namespace
+
+int WSAAsyncSelect(SOCKET s, HWND window, UINT message, LONG events) {
+    const int result = AsyncSelect(s, window, message, events);
+    KURS_TRACE(Sockets, "WSAAsyncSelect socket %lld, window %p, message %u, events 0x%02x: %s",
+               TraceId(s), static_cast<void*>(window), message, static_cast<unsigned>(events),
+               Outcome(result));
+    return result;
 }
 
 }  // namespace win

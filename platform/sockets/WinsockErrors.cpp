@@ -1,7 +1,9 @@
-// The WSA error numbers: the last error of each thread, and the numbers of
-// the POSIX errors and lookup failures.
+// The WSA error numbers: the last error of each thread, the numbers of the
+// POSIX errors and lookup failures, and the names traces print.
 
 #include "platform/sockets/WinsockPrivate.h"
+
+#include <cstdio>
 
 namespace win {
 
@@ -10,6 +12,64 @@ namespace winsock_internal {
 namespace {
 
 thread_local int tLastError = 0;
+
+struct NamedError {
+    int Number;
+    const char* Name;
+};
+
+constexpr NamedError kErrorNames[] = {
+    {WSAEINTR, "WSAEINTR"},
+    {WSAEBADF, "WSAEBADF"},
+    {WSAEACCES, "WSAEACCES"},
+    {WSAEFAULT, "WSAEFAULT"},
+    {WSAEINVAL, "WSAEINVAL"},
+    {WSAEMFILE, "WSAEMFILE"},
+    {WSAEWOULDBLOCK, "WSAEWOULDBLOCK"},
+    {WSAEINPROGRESS, "WSAEINPROGRESS"},
+    {WSAEALREADY, "WSAEALREADY"},
+    {WSAENOTSOCK, "WSAENOTSOCK"},
+    {WSAEDESTADDRREQ, "WSAEDESTADDRREQ"},
+    {WSAEMSGSIZE, "WSAEMSGSIZE"},
+    {WSAEPROTOTYPE, "WSAEPROTOTYPE"},
+    {WSAENOPROTOOPT, "WSAENOPROTOOPT"},
+    {WSAEPROTONOSUPPORT, "WSAEPROTONOSUPPORT"},
+    {WSAESOCKTNOSUPPORT, "WSAESOCKTNOSUPPORT"},
+    {WSAEOPNOTSUPP, "WSAEOPNOTSUPP"},
+    {WSAEPFNOSUPPORT, "WSAEPFNOSUPPORT"},
+    {WSAEAFNOSUPPORT, "WSAEAFNOSUPPORT"},
+    {WSAEADDRINUSE, "WSAEADDRINUSE"},
+    {WSAEADDRNOTAVAIL, "WSAEADDRNOTAVAIL"},
+    {WSAENETDOWN, "WSAENETDOWN"},
+    {WSAENETUNREACH, "WSAENETUNREACH"},
+    {WSAENETRESET, "WSAENETRESET"},
+    {WSAECONNABORTED, "WSAECONNABORTED"},
+    {WSAECONNRESET, "WSAECONNRESET"},
+    {WSAENOBUFS, "WSAENOBUFS"},
+    {WSAEISCONN, "WSAEISCONN"},
+    {WSAENOTCONN, "WSAENOTCONN"},
+    {WSAESHUTDOWN, "WSAESHUTDOWN"},
+    {WSAETOOMANYREFS, "WSAETOOMANYREFS"},
+    {WSAETIMEDOUT, "WSAETIMEDOUT"},
+    {WSAECONNREFUSED, "WSAECONNREFUSED"},
+    {WSAELOOP, "WSAELOOP"},
+    {WSAENAMETOOLONG, "WSAENAMETOOLONG"},
+    {WSAEHOSTDOWN, "WSAEHOSTDOWN"},
+    {WSAEHOSTUNREACH, "WSAEHOSTUNREACH"},
+    {WSAENOTEMPTY, "WSAENOTEMPTY"},
+    {WSAEPROCLIM, "WSAEPROCLIM"},
+    {WSAEUSERS, "WSAEUSERS"},
+    {WSAEDQUOT, "WSAEDQUOT"},
+    {WSAESTALE, "WSAESTALE"},
+    {WSAEREMOTE, "WSAEREMOTE"},
+    {WSASYSNOTREADY, "WSASYSNOTREADY"},
+    {WSAVERNOTSUPPORTED, "WSAVERNOTSUPPORTED"},
+    {WSANOTINITIALISED, "WSANOTINITIALISED"},
+    {WSAHOST_NOT_FOUND, "WSAHOST_NOT_FOUND"},
+    {WSATRY_AGAIN, "WSATRY_AGAIN"},
+    {WSANO_RECOVERY, "WSANO_RECOVERY"},
+    {WSANO_DATA, "WSANO_DATA"},
+};
 
 }  // namespace
 
@@ -20,6 +80,32 @@ int Fail(int wsaError) {
 
 int FailErrno() {
     return Fail(WSAErrorFromErrno(errno));
+}
+
+const char* ErrorName(int wsaError) {
+    for (const auto& entry : kErrorNames)
+        if (entry.Number == wsaError)
+            return entry.Name;
+    return "?";
+}
+
+const char* Outcome(long long result) {
+    thread_local char text[64];
+    if (result == 0)
+        return "ok";
+    if (result == SOCKET_ERROR)
+        std::snprintf(text, sizeof text, "error %d %s", tLastError, ErrorName(tLastError));
+    else
+        std::snprintf(text, sizeof text, "%lld", result);
+    return text;
+}
+
+const char* BytesOutcome(long long result) {
+    if (result == SOCKET_ERROR)
+        return Outcome(result);
+    thread_local char text[32];
+    std::snprintf(text, sizeof text, "%lld bytes", result);
+    return text;
 }
 
 }  // namespace winsock_internal

@@ -97,6 +97,9 @@ void RunLookup(std::shared_ptr<LookupTask> task, UINT_PTR id, HWND relay) {
     } else {
         task->Error = WSAErrorFromLookup(rc);
     }
+    KURS_TRACE(Sockets, "lookup %llu done: %zu addresses, error %d %s",
+               static_cast<unsigned long long>(id), task->Addresses.size(), task->Error,
+               task->Error ? ErrorName(task->Error) : "");
     // The task stays alive through our shared reference; only the GUI thread
     // touches the caller's buffer, and only if the window still exists.
     PostMessage(relay, kRelayLookup, id, 0);
@@ -114,8 +117,11 @@ void DeliverLookup(UINT_PTR id) {
         task = it->second;
         gLookups.erase(it);
     }
-    if (!IsWindow(task->Window))
+    if (!IsWindow(task->Window)) {
+        KURS_TRACE(Sockets, "lookup %llu dropped: its window is gone",
+                   static_cast<unsigned long long>(id));
         return;  // its buffer may be gone with it
+    }
     int error = task->Error;
     std::size_t length = 0;
     if (error == 0) {
@@ -126,6 +132,8 @@ void DeliverLookup(UINT_PTR id) {
             LayOutHostEntry(*task, task->Buffer);
         }
     }
+    KURS_TRACE(Sockets, "lookup %llu reply: length %zu, error %d",
+               static_cast<unsigned long long>(id), length, error);
     SendMessage(task->Window, task->Message, id,
                 WSAMAKEASYNCREPLY(static_cast<WORD>(length > 0xFFFF ? 0xFFFF : length),
                                   static_cast<WORD>(error)));
@@ -135,8 +143,9 @@ void DeliverLookup(UINT_PTR id) {
 
 using namespace winsock_internal;
 
-HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer,
-                             int bufferLength) {
+namespace {
+
+HANDLE StartLookup(HWND window, UINT message, const char* name, char* buffer, int bufferLength) {
     if (gStartups == 0) {
         Fail(WSANOTINITIALISED);
         return nullptr;
@@ -175,11 +184,30 @@ HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* 
     return reinterpret_cast<HANDLE>(id);
 }
 
+}  // namespace
+
+HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer,
+                             int bufferLength) {
+    HANDLE task = StartLookup(window, message, name, buffer, bufferLength);
+    if (task)
+        KURS_TRACE(Sockets, "lookup %llu of \"%.200s\" started",
+                   static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(task)), name);
+    else
+        KURS_TRACE(Sockets, "lookup of \"%.200s\" not started: %s", name ? name : "(null)",
+                   Outcome(SOCKET_ERROR));
+    return task;
+}
+
 int WSACancelAsyncRequest(HANDLE task) {
-    std::lock_guard<std::mutex> lock(gLookupMutex);
-    if (gLookups.erase(reinterpret_cast<UINT_PTR>(task)) == 0)
-        return Fail(WSAEINVAL);
-    return 0;
+    int result = 0;
+    {
+        std::lock_guard<std::mutex> lock(gLookupMutex);
+        if (gLookups.erase(reinterpret_cast<UINT_PTR>(task)) == 0)
+            result = Fail(WSAEINVAL);
+    }
+    KURS_TRACE(Sockets, "lookup %llu cancelled: %s",
+               static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(task)), Outcome(result));
+    return result;
 }
 
 }  // namespace win

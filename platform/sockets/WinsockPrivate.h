@@ -81,6 +81,7 @@ using Linger = ::linger;
 #include <map>
 #include <memory>
 
+#include "platform/Trace.h"
 #include "platform/messages/Messages.h"
 #include "platform/sockets/Winsock.h"
 
@@ -91,6 +92,22 @@ namespace win::winsock_internal {
 // Set the calling thread's last error; both answer SOCKET_ERROR.
 int Fail(int wsaError);
 int FailErrno();
+
+// The platform's name of a WSA error number ("WSAECONNRESET"), for traces;
+// "?" for a number it does not have.
+const char* ErrorName(int wsaError);
+
+// For traces: "ok" for 0, the error (number and name) of the calling thread
+// for SOCKET_ERROR, the number otherwise.  The text lives in a per-thread
+// buffer until the next call.
+const char* Outcome(long long result);
+// The same for a send or recv: "12 bytes", or the error.
+const char* BytesOutcome(long long result);
+
+// A socket as traces print it: its number, or -1 for INVALID_SOCKET.
+inline long long TraceId(SOCKET s) {
+    return s == INVALID_SOCKET ? -1 : static_cast<long long>(s);
+}
 
 // ---- the socket table (Winsock.cpp; GUI thread) ------------------------------------
 

@@ -1,5 +1,6 @@
 // The calls on sockets: creation, options, addresses, connect, accept, send,
 // recv, shutdown and close, each over the non-blocking descriptor underneath.
+// Every call is traced with its outcome.
 
 #include "platform/sockets/WinsockPrivate.h"
 
@@ -80,9 +81,7 @@ bool MapOption(int level, int optname, OptionMap& out) {
     return false;
 }
 
-}  // namespace
-
-SOCKET socket(int af, int type, int protocol) {
+SOCKET OpenSocket(int af, int type, int protocol) {
     if (gStartups == 0) {
         Fail(WSANOTINITIALISED);
         return INVALID_SOCKET;
@@ -111,7 +110,7 @@ SOCKET socket(int af, int type, int protocol) {
     return Adopt(fd, type == SOCK_DGRAM ? Phase::Datagram : Phase::Idle);
 }
 
-int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen) {
+int SetOption(SOCKET s, int level, int optname, const char* optval, int optlen) {
     Socket* sock = FindOrFail(s);
     if (!sock)
         return SOCKET_ERROR;
@@ -148,7 +147,7 @@ int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen)
     return 0;
 }
 
-int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen) {
+int GetOption(SOCKET s, int level, int optname, char* optval, int* optlen) {
     Socket* sock = FindOrFail(s);
     if (!sock)
         return SOCKET_ERROR;
@@ -187,7 +186,7 @@ int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen) {
     return 0;
 }
 
-int bind(SOCKET s, const SOCKADDR* name, int namelen) {
+int Bind(SOCKET s, const SOCKADDR* name, int namelen) {
     Socket* sock = FindOrFail(s);
     if (!sock)
         return SOCKET_ERROR;
@@ -199,7 +198,7 @@ int bind(SOCKET s, const SOCKADDR* name, int namelen) {
     return 0;
 }
 
-int listen(SOCKET s, int backlog) {
+int Listen(SOCKET s, int backlog) {
     Socket* sock = FindOrFail(s);
     if (!sock)
         return SOCKET_ERROR;
@@ -215,7 +214,7 @@ int listen(SOCKET s, int backlog) {
     return 0;
 }
 
-SOCKET accept(SOCKET s, SOCKADDR* addr, int* addrlen) {
+SOCKET Accept(SOCKET s, SOCKADDR* addr, int* addrlen) {
     Socket* sock = FindOrFail(s);
     if (!sock)
         return INVALID_SOCKET;
@@ -256,7 +255,7 @@ SOCKET accept(SOCKET s, SOCKADDR* addr, int* addrlen) {
     return accepted;
 }
 
-int connect(SOCKET s, const SOCKADDR* name, int namelen) {
+int Connect(SOCKET s, const SOCKADDR* name, int namelen) {
     Socket* sock = FindOrFail(s);
     if (!sock)
         return SOCKET_ERROR;
@@ -302,7 +301,7 @@ int connect(SOCKET s, const SOCKADDR* name, int namelen) {
     }
 }
 
-int getsockname(SOCKET s, SOCKADDR* name, int* namelen) {
+int LocalName(SOCKET s, SOCKADDR* name, int* namelen) {
     Socket* sock = FindOrFail(s);
     if (!sock)
         return SOCKET_ERROR;
@@ -313,7 +312,7 @@ int getsockname(SOCKET s, SOCKADDR* name, int* namelen) {
     return FromPosixAddress(addr, name, namelen);
 }
 
-int getpeername(SOCKET s, SOCKADDR* name, int* namelen) {
+int PeerName(SOCKET s, SOCKADDR* name, int* namelen) {
     Socket* sock = FindOrFail(s);
     if (!sock)
         return SOCKET_ERROR;
@@ -324,7 +323,7 @@ int getpeername(SOCKET s, SOCKADDR* name, int* namelen) {
     return FromPosixAddress(addr, name, namelen);
 }
 
-int send(SOCKET s, const char* buf, int len, int flags) {
+int Send(SOCKET s, const char* buf, int len, int flags) {
     Socket* sock = FindOrFail(s);
     if (!sock)
         return SOCKET_ERROR;
@@ -357,7 +356,7 @@ int send(SOCKET s, const char* buf, int len, int flags) {
     return static_cast<int>(n);
 }
 
-int recv(SOCKET s, char* buf, int len, int flags) {
+int Receive(SOCKET s, char* buf, int len, int flags) {
     Socket* sock = FindOrFail(s);
     if (!sock)
         return SOCKET_ERROR;
@@ -390,7 +389,7 @@ int recv(SOCKET s, char* buf, int len, int flags) {
     return static_cast<int>(n);
 }
 
-int shutdown(SOCKET s, int how) {
+int Shutdown(SOCKET s, int how) {
     Socket* sock = FindOrFail(s);
     if (!sock)
         return SOCKET_ERROR;
@@ -417,13 +416,112 @@ int shutdown(SOCKET s, int how) {
     return 0;
 }
 
-int closesocket(SOCKET s) {
+int Close(SOCKET s) {
     if (!FindOrFail(s))
         return SOCKET_ERROR;
     // Notifications still queued for it are dropped by the relay, and no
     // FD_CLOSE follows our own close.
     CloseEntry(s);
     return 0;
+}
+
+}  // namespace
+
+SOCKET socket(int af, int type, int protocol) {
+    const SOCKET s = OpenSocket(af, type, protocol);
+    if (s == INVALID_SOCKET)
+        KURS_TRACE(Sockets, "socket af %d, type %d, protocol %d: %s", af, type, protocol,
+                   Outcome(SOCKET_ERROR));
+    else
+        KURS_TRACE(Sockets, "socket af %d, type %d, protocol %d: socket %lld", af, type, protocol,
+                   TraceId(s));
+    return s;
+}
+
+int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen) {
+    const int result = SetOption(s, level, optname, optval, optlen);
+    KURS_TRACE(Sockets, "setsockopt socket %lld, level 0x%x, option 0x%x: %s", TraceId(s), level,
+               static_cast<unsigned>(optname), Outcome(result));
+    return result;
+}
+
+int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen) {
+    const int result = GetOption(s, level, optname, optval, optlen);
+    KURS_TRACE(Sockets, "getsockopt socket %lld, level 0x%x, option 0x%x: %s", TraceId(s), level,
+               static_cast<unsigned>(optname), Outcome(result));
+    return result;
+}
+
+int bind(SOCKET s, const SOCKADDR* name, int namelen) {
+    const int result = Bind(s, name, namelen);
+    KURS_TRACE(Sockets, "bind socket %lld: %s", TraceId(s), Outcome(result));
+    return result;
+}
+
+int listen(SOCKET s, int backlog) {
+    const int result = Listen(s, backlog);
+    KURS_TRACE(Sockets, "listen socket %lld, backlog %d: %s", TraceId(s), backlog, Outcome(result));
+    return result;
+}
+
+SOCKET accept(SOCKET s, SOCKADDR* addr, int* addrlen) {
+    const SOCKET accepted = Accept(s, addr, addrlen);
+    if (accepted == INVALID_SOCKET)
+        KURS_TRACE(Sockets, "accept socket %lld: %s", TraceId(s), Outcome(SOCKET_ERROR));
+    else
+        KURS_TRACE(Sockets, "accept socket %lld: socket %lld", TraceId(s), TraceId(accepted));
+    return accepted;
+}
+
+int connect(SOCKET s, const SOCKADDR* name, int namelen) {
+    const int result = Connect(s, name, namelen);
+    if (trace::On(trace::Channel::Sockets)) {
+        posix::SockAddrIn to{};
+        char address[INET_ADDRSTRLEN] = "?";
+        if (ToPosixAddress(name, namelen, to))
+            ::inet_ntop(posix::kAfInet, &to.sin_addr, address, sizeof address);
+        trace::Write(trace::Channel::Sockets, "connect socket %lld to %s:%u: %s", TraceId(s),
+                     address, static_cast<unsigned>(ntohs(to.sin_port)), Outcome(result));
+    }
+    return result;
+}
+
+int getsockname(SOCKET s, SOCKADDR* name, int* namelen) {
+    const int result = LocalName(s, name, namelen);
+    KURS_TRACE(Sockets, "getsockname socket %lld: %s", TraceId(s), Outcome(result));
+    return result;
+}
+
+int getpeername(SOCKET s, SOCKADDR* name, int* namelen) {
+    const int result = PeerName(s, name, namelen);
+    KURS_TRACE(Sockets, "getpeername socket %lld: %s", TraceId(s), Outcome(result));
+    return result;
+}
+
+int send(SOCKET s, const char* buf, int len, int flags) {
+    const int n = Send(s, buf, len, flags);
+    KURS_TRACE(Sockets, "send socket %lld, %d bytes, flags 0x%x: %s", TraceId(s), len,
+               static_cast<unsigned>(flags), BytesOutcome(n));
+    return n;
+}
+
+int recv(SOCKET s, char* buf, int len, int flags) {
+    const int n = Receive(s, buf, len, flags);
+    KURS_TRACE(Sockets, "recv socket %lld, room %d, flags 0x%x: %s", TraceId(s), len,
+               static_cast<unsigned>(flags), BytesOutcome(n));
+    return n;
+}
+
+int shutdown(SOCKET s, int how) {
+    const int result = Shutdown(s, how);
+    KURS_TRACE(Sockets, "shutdown socket %lld, how %d: %s", TraceId(s), how, Outcome(result));
+    return result;
+}
+
+int closesocket(SOCKET s) {
+    const int result = Close(s);
+    KURS_TRACE(Sockets, "closesocket %lld: %s", TraceId(s), Outcome(result));
+    return result;
 }
 
 }  // namespace win
