@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "net/socket/PsockPrivate.h"
+#include "runtime/ScopeGuard.h"
 
 using namespace psock_internal;
 
@@ -43,32 +44,33 @@ const TClassInfo* TPowersock::ClassProperties() {
 TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner) {
     ClassProperties();
     FNotifyWindow = AllocateSocketWindow(this);
-    FProxy.clear();
-    FHostEntryBuffer = std::make_unique<char[]>(HostEntryBufferSize);
-    try {
-        FTimeOutTimer = new TThreadTimer(this);
-        FTimeOutTimer->SetEnabled(false);
-        FTimeOutTimer->SetOnTimer([this](TObject* Sender) { TimerTriggered(Sender); });
-        FTimeOut = 0;
-        FWinsockInfo = new TStringList();
-        FCanceled = false;
-        FFinalizing = false;
-        FConnected = false;
-        InitWinsock();
-    } catch (...) {
+    // No destructor runs for an object whose constructor throws.
+    ScopeFail undo([this] {
         *FAlive = false;
-        delete FWinsockInfo;
-        FWinsockInfo = nullptr;
         delete FTimeOutTimer;  // leaves our owned list
         FTimeOutTimer = nullptr;
         if (FNotifyWindow)
             win::DestroyWindow(FNotifyWindow);
-        throw;
-    }
+    });
+    FProxy.clear();
+    FHostEntryBuffer = std::make_unique<char[]>(HostEntryBufferSize);
+    FTimeOutTimer = new TThreadTimer(this);
+    FTimeOutTimer->SetEnabled(false);
+    FTimeOutTimer->SetOnTimer([this](TObject* Sender) { TimerTriggered(Sender); });
+    FTimeOut = 0;
+    FWinsockInfo = std::make_unique<TStringList>();
+    FCanceled = false;
+    FFinalizing = false;
+    FConnected = false;
+    InitWinsock();
 }
 
 void TPowersock::InitWinsock() {
     ++GWinsockUsers;
+    ScopeFail release([] {
+        if (--GWinsockUsers == 0)
+            win::WSACleanup();
+    });
     try {
         if (GWinsockUsers == 1) {
             win::WSAStartup(0x0101, &FWinsockData);
@@ -82,14 +84,7 @@ void TPowersock::InitWinsock() {
             FWinsockInfo->Add("Max Sockets= " + IntToStr(d.iMaxSockets));
             FWinsockInfo->Add("Max Udp pack size= " + IntToStr(d.iMaxUdpDg));
         }
-        try {
-            CreateSocket(true);
-        } catch (...) {
-            --GWinsockUsers;
-            if (GWinsockUsers == 0)
-                win::WSACleanup();
-            throw;
-        }
+        CreateSocket(true);
     } catch (...) {
         throw ESockError(String("Initializaton of windows sockets failed"));
     }
@@ -128,8 +123,7 @@ TPowersock::~TPowersock() {
     } catch (...) {
     }
     *FAlive = false;  // a wait in an outer call ends without touching us
-    delete FWinsockInfo;
-    FWinsockInfo = nullptr;
+    FWinsockInfo.reset();
     delete FTimeOutTimer;
     FTimeOutTimer = nullptr;
     if (FLookupTask)
