@@ -19,6 +19,28 @@ String VersionText(win::WORD v) {
 
 }  // namespace
 
+namespace psock_internal {
+
+void WriteSwallowed(const void* client, const char* where) noexcept {
+    try {
+        try {
+            throw;
+        } catch (const Exception& e) {
+            trace::Write(trace::Channel::Sockets, "client %p: %s: swallowed %s: %s", client, where,
+                         e.ClassName().c_str(), e.Message().c_str());
+        } catch (const std::exception& e) {
+            trace::Write(trace::Channel::Sockets, "client %p: %s: swallowed %s", client, where,
+                         e.what());
+        } catch (...) {
+            trace::Write(trace::Channel::Sockets, "client %p: %s: swallowed an exception", client,
+                         where);
+        }
+    } catch (...) {
+    }
+}
+
+}  // namespace psock_internal
+
 int TPowersock::GWinsockUsers = 0;
 
 // ---- life cycle -----------------------------------------------------------------------
@@ -86,6 +108,7 @@ void TPowersock::InitWinsock() {
         }
         CreateSocket(true);
     } catch (...) {
+        TraceSwallowed(this, "starting Windows Sockets");
         throw ESockError(String("Initializaton of windows sockets failed"));
     }
 }
@@ -121,6 +144,7 @@ TPowersock::~TPowersock() {
         Abort();
         Cancel();
     } catch (...) {
+        TraceSwallowed(this, "aborting at destruction");
     }
     *FAlive = false;  // a wait in an outer call ends without touching us
     FWinsockInfo.reset();
@@ -136,6 +160,7 @@ TPowersock::~TPowersock() {
     try {
         RequestCloseSocket();
     } catch (...) {
+        TraceSwallowed(this, "closing the socket at destruction");
     }
     --GWinsockUsers;
     if (GWinsockUsers == 0)
@@ -152,5 +177,6 @@ void TPowersock::StatusMessage(std::uint8_t Level, const String& Value) {
         if (!FDestroying && OnStatus)
             OnStatus(this, FStatus);
     } catch (...) {
+        TraceSwallowed(this, "OnStatus");
     }
 }

@@ -33,6 +33,7 @@ void TPowersock::ResolveHost() {
 
     FRemoteAddress.sin_addr.s_addr = 0;
     const Liveness alive = FAlive;
+    KURS_CLIENT_TRACE("looking up \"%.200s\"", IOBuffer);
     {
         TimeoutFrame frame(this);
         FLookupDone = false;
@@ -64,6 +65,7 @@ void TPowersock::ResolveHost() {
     const auto* entry = reinterpret_cast<const win::HOSTENT*>(FHostEntryBuffer.get());
     if (entry->h_addr_list && entry->h_addr_list[0])
         std::memcpy(&FRemoteAddress.sin_addr.s_addr, entry->h_addr_list[0], 4);
+    KURS_CLIENT_TRACE("looked up: %s", win::inet_ntoa(FRemoteAddress.sin_addr));
     if (OnHostResolved)
         OnHostResolved(this);
 }
@@ -85,6 +87,7 @@ void TPowersock::Connect() {
                 e.Message() == kTooLongHost || !*alive)
                 throw;
             // Any other failure of the resolution shows as the address 0.
+            TraceSwallowed(this, "resolving the host");
         }
         if (FRemoteAddress.sin_addr.s_addr != 0)
             break;
@@ -105,6 +108,8 @@ void TPowersock::Connect() {
     FLookupDone = false;
     FLastEventOk = true;
 
+    KURS_CLIENT_TRACE("connecting socket %u to %s:%d", FSocketHandle,
+                      win::inet_ntoa(FRemoteAddress.sin_addr), port & 0xFFFF);
     if (win::connect(FSocketHandle, reinterpret_cast<const win::SOCKADDR*>(&FRemoteAddress),
                      sizeof(FRemoteAddress)) == win::SOCKET_ERROR) {
         String text;
@@ -120,6 +125,9 @@ void TPowersock::Connect() {
     }
     if (!FTimedOut && !FCanceled && FLastEventOk)
         return;
+
+    KURS_CLIENT_TRACE("connection failed:%s%s%s", FTimedOut ? " timed out" : "",
+                      FCanceled ? " cancelled" : "", FLastEventOk ? "" : " refused or unreachable");
 
     if (OnConnectionFailed) {
         OnConnectionFailed(this);
@@ -148,6 +156,7 @@ void TPowersock::RequestCloseSocket() {
         CheckSocketError(win::WSAEWOULDBLOCK, text);
         return;
     }
+    KURS_CLIENT_TRACE("closed socket %u", FSocketHandle);
     if (OnDisconnect && !FDestroying) {
         const Liveness alive = FAlive;
         OnDisconnect(this);
@@ -179,6 +188,7 @@ std::uint16_t TPowersock::Accept() {
     const win::SOCKET s = win::accept(FSocketHandle, reinterpret_cast<win::SOCKADDR*>(&peer), &len);
     const std::uint16_t handle = ToHandle(s == win::INVALID_SOCKET ? 0x10000 : s);
     RegisterSocket(handle, kSocketEvents);
+    KURS_CLIENT_TRACE("accepted socket %u", handle);
     FRemoteAddress = peer;
     AbortEnding("Socket send aborted");
     return handle;

@@ -16,6 +16,7 @@ TPowersock::TimeOutSpan::~TimeOutSpan() {
     try {
         FOwner.TimerOff();
     } catch (...) {
+        TraceSwallowed(&FOwner, "stopping the time-out timer");
     }
 }
 
@@ -35,6 +36,7 @@ void TPowersock::TimerOff() {
 
 void TPowersock::TimerTriggered(TObject*) {
     StatusMessage(8, "Timer Triggered");
+    KURS_CLIENT_TRACE("timed out after %d ms", static_cast<int>(FTimeOut));
     TimerOff();
     FTimedOut = true;
     FLookupDone = true;
@@ -43,6 +45,7 @@ void TPowersock::TimerTriggered(TObject*) {
 
 void TPowersock::Cancel() {
     StatusMessage(8, "Canceling");
+    KURS_CLIENT_TRACE("cancel");
     FCanceled = true;
 }
 
@@ -59,6 +62,7 @@ void TPowersock::WaitPass(int boundMs) {
 void TPowersock::AbortEnding(const char* message) {
     if (FCanceled) {
         FCanceled = false;
+        KURS_CLIENT_TRACE("aborted: %s", message);
         throw EAbortError(String(message));
     }
 }
@@ -72,6 +76,8 @@ void TPowersock::HandleAsyncMessage(TMessage& Msg) {
         if (Msg.Msg == SocketEvent) {
             switch (win::WSAGETSELECTEVENT(Msg.LParam)) {
                 case win::FD_CONNECT:
+                    KURS_CLIENT_TRACE("%s, error %d", FLastEventOk ? "connected" : "connect failed",
+                                      win::WSAGETSELECTERROR(Msg.LParam));
                     if (FLastEventOk) {
                         FConnected = true;
                         if (OnConnect)
@@ -79,12 +85,15 @@ void TPowersock::HandleAsyncMessage(TMessage& Msg) {
                     }
                     break;
                 case win::FD_ACCEPT:
+                    KURS_CLIENT_TRACE("connection to accept");
                     FConnected = true;
                     // Ends the wait of Accept, which has no other signal.
                     FLookupDone = true;
                     break;
                 case win::FD_CLOSE:
                     ++FCloseEvents;
+                    KURS_CLIENT_TRACE("closed by the peer, error %d",
+                                      win::WSAGETSELECTERROR(Msg.LParam));
                     if (!DataAvailable()) {
                         // Kept for the reader that finds the socket replaced:
                         // a reset must not pass for the end of the answer.
@@ -99,11 +108,13 @@ void TPowersock::HandleAsyncMessage(TMessage& Msg) {
                     break;
             }
         } else {
+            KURS_CLIENT_TRACE("host lookup done, error %d", win::WSAGETASYNCERROR(Msg.LParam));
             FLookupDone = true;
             FLookupTask = nullptr;
         }
     } catch (...) {
         // Failures of the handlers and of the close are not reported here.
+        TraceSwallowed(this, "handling a notification");
     }
     (void)alive;
 }

@@ -1,9 +1,10 @@
 #pragma once
 // What the files of the socket client share: the registration it keeps on
-// its sockets, the waits, and the time-out frame of a bounded wait.  For
-// net/socket's own files only.
+// its sockets, the waits, the time-out frame of a bounded wait, and its
+// traces.  For net/socket's own files only.
 
 #include "net/socket/Psock.h"
+#include "platform/Trace.h"
 
 namespace psock_internal {
 
@@ -37,7 +38,23 @@ inline void WaitAndDispatch() {
     win::ProcessMessages();
 }
 
+// Writes the exception being handled, which the component swallows at
+// `where`, on the "sockets" trace channel.  Call it only inside a catch
+// block; it never throws.
+void WriteSwallowed(const void* client, const char* where) noexcept;
+
+inline void TraceSwallowed(const void* client, const char* where) noexcept {
+    if (trace::On(trace::Channel::Sockets))
+        WriteSwallowed(client, where);
+}
+
 }  // namespace psock_internal
+
+// One trace line of a socket client, on the "sockets" channel, naming the
+// client; for use inside the member functions of TPowersock.
+#define KURS_CLIENT_TRACE(format, ...)        \
+    KURS_TRACE(Sockets, "client %p: " format, \
+               static_cast<const void*>(this) __VA_OPT__(, ) __VA_ARGS__)
 
 // TimerOn at the start of a bounded wait, TimerOff at its end, also when
 // the wait raises; nothing once the object is gone, and nothing inside a
@@ -54,6 +71,7 @@ class TPowersock::TimeoutFrame {
         try {
             FOwner->TimerOff();
         } catch (...) {
+            psock_internal::TraceSwallowed(FOwner, "stopping the time-out timer");
         }
     }
     TimeoutFrame(const TimeoutFrame&) = delete;

@@ -19,8 +19,10 @@ namespace {
 // goes straight to it, so the last growth copies at most half of it and the
 // peak stays near the ceiling.  Large pages are not asked for: the first
 // touch of such a room can stall for the system to compact memory, which
-// costs more than the small pages' faults.
-void AppendBlock(String& text, const char* data, std::size_t n, std::size_t ceiling) {
+// costs more than the small pages' faults.  `client` names the socket client
+// in traces.
+void AppendBlock(String& text, const char* data, std::size_t n, std::size_t ceiling,
+                 const void* client) {
     const std::size_t need = text.size() + n;
     if (need > text.capacity()) {
         std::size_t room = std::max(need, text.capacity() * 2);
@@ -30,6 +32,7 @@ void AppendBlock(String& text, const char* data, std::size_t n, std::size_t ceil
         try {
             bigger.reserve(room);
         } catch (const std::bad_alloc&) {
+            TraceSwallowed(client, "reserving room for the text");
             bigger.reserve(need);
         }
         bigger.append(text);
@@ -107,6 +110,7 @@ void TPowersock::Writeln(const String& Str) {
 
 String TPowersock::ReadLn() {
     StatusMessage(8, "ReadLn");
+    KURS_CLIENT_TRACE("reading a line");
     const Liveness alive = FAlive;
     String result;
     std::size_t taken = 0;
@@ -262,6 +266,8 @@ void TPowersock::Capture(const std::function<void(const char*, int)>& append,
         if (!*alive)
             throw EAbortError(String("Socket capture aborted"));
     }
+    KURS_CLIENT_TRACE("read %d bytes%s", static_cast<int>(FBytesReceived),
+                      FCanceled ? ", then cancelled" : "");
 }
 
 void TPowersock::CaptureFile(const String& FileName, std::int64_t Limit) {
@@ -271,6 +277,7 @@ void TPowersock::CaptureFile(const String& FileName, std::int64_t Limit) {
     {
         TFileStream file(FileName, fmCreate);
         TimeoutFrame frame(this);
+        KURS_CLIENT_TRACE("reading into a file, limit %lld", static_cast<long long>(Limit));
         std::int64_t written = 0;
         Capture(
             [&](const char* data, int n) {
@@ -289,16 +296,19 @@ void TPowersock::CaptureString(String& AString, int SizeToRead) {
     FBytesReceived = 0;
     {
         TimeoutFrame frame(this);
+        KURS_CLIENT_TRACE("reading into a text, limit %d", SizeToRead);
         // The text ends at most one block past the limit.
         const std::size_t ceiling = SizeToRead < 0
                                         ? std::numeric_limits<std::size_t>::max()
                                         : static_cast<std::size_t>(SizeToRead) + IOBufferSize;
-        Capture([&](const char* data,
-                    int n) { AppendBlock(AString, data, static_cast<std::size_t>(n), ceiling); },
-                [&] {
-                    return SizeToRead != -1 && static_cast<long long>(AString.size()) >= SizeToRead;
-                },
-                alive);
+        Capture(
+            [&](const char* data, int n) {
+                AppendBlock(AString, data, static_cast<std::size_t>(n), ceiling, this);
+            },
+            [&] {
+                return SizeToRead != -1 && static_cast<long long>(AString.size()) >= SizeToRead;
+            },
+            alive);
     }
     AbortEnding("Socket capture aborted");
 }
