@@ -97,9 +97,12 @@ void RunLookup(std::shared_ptr<LookupTask> task, UINT_PTR id, HWND relay) {
     } else {
         task->Error = WSAErrorFromLookup(rc);
     }
-    KURS_TRACE(Sockets, "lookup %llu done: %zu addresses, error %d %s",
-               static_cast<unsigned long long>(id), task->Addresses.size(), task->Error,
-               task->Error ? ErrorName(task->Error) : "");
+    if (task->Error == 0)
+        KURS_TRACE(Sockets, "lookup %llu done: %zu address%s", static_cast<unsigned long long>(id),
+                   task->Addresses.size(), task->Addresses.size() == 1 ? "" : "es");
+    else
+        KURS_TRACE(Sockets, "lookup %llu failed: error %d %s", static_cast<unsigned long long>(id),
+                   task->Error, ErrorName(task->Error));
     // The task stays alive through our shared reference; only the GUI thread
     // touches the caller's buffer, and only if the window still exists.
     PostMessage(relay, kRelayLookup, id, 0);
