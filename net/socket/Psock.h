@@ -105,7 +105,7 @@ class TPowersock : public TComponent, public TAsyncMessageTarget {
     const win::SOCKADDR_IN& RemoteAddress() const { return FRemoteAddress; }
     win::HWND NotifyWindow() const { return FNotifyWindow; }
     TThreadTimer* TimeOutTimer() const { return FTimeOutTimer; }
-    TStringList* WinsockInfo() const { return FWinsockInfo; }
+    TStringList* WinsockInfo() const { return FWinsockInfo.get(); }
     const win::WSADATA& WinsockData() const { return FWinsockData; }
     // Instances that have started Windows Sockets.
     static int WinsockUsers() { return GWinsockUsers; }
@@ -190,7 +190,7 @@ class TPowersock : public TComponent, public TAsyncMessageTarget {
 
     static int GWinsockUsers;
 
-    TStringList* FWinsockInfo = nullptr;
+    std::unique_ptr<TStringList> FWinsockInfo;
     std::int32_t FBytesSent = 0;
     bool FCanceled = false;
     bool FFinalizing = false;
