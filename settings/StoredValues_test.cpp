@@ -7,6 +7,7 @@
 #include "gui/StdCtrls.h"
 #include "settings/Placemnt.h"
 #include "settings/Registry.h"
+#include "settings/StoredValues.h"
 #include "settings/TestHome.h"
 
 namespace {
