@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/files/ConfigFiles.h"
 #include "platform/files/tests/ChildRun.h"
 #include "platform/registry/RegistryFile.h"
 
@@ -770,6 +772,47 @@ TEST_F(Registry, AKillMidSaveLeavesTheOldOrTheNewFile) {
     RegCloseKey(k);
     for (const auto& e : fs::directory_iterator(dir_))
         EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+}
+
+TEST_F(Registry, ASaveThatFailsAfterAnyStepKeepsAWholeFileAndTheChanges) {
+    const files::ReplaceStep steps[] = {files::ReplaceStep::Create, files::ReplaceStep::KeepMode,
+                                        files::ReplaceStep::Write,  files::ReplaceStep::Sync,
+                                        files::ReplaceStep::Close,  files::ReplaceStep::Rename};
+    for (const files::ReplaceStep failing : steps) {
+        const std::string label = "step " + std::to_string(static_cast<int>(failing));
+        SCOPED_TRACE(label);
+        HKEY k = Create(HKEY_CURRENT_USER, "Software\\Steps");
+        SetString(k, "Value", "old");
+        ASSERT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+        const std::string before = FileText();
+
+        k = Create(HKEY_CURRENT_USER, "Software\\Steps");
+        SetString(k, "Value", label);
+        files::SetReplaceFaultHook(
+            [&](files::ReplaceStep step) { return step == failing ? EIO : 0; });
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(RegCloseKey(k), ERROR_CANTWRITE);
+        const std::string told = ::testing::internal::GetCapturedStderr();
+        files::SetReplaceFaultHook(nullptr);
+        EXPECT_NE(told.find("could not be saved"), std::string::npos) << told;
+        EXPECT_EQ(RegistryProblem(HKEY_CURRENT_USER).kind, RegistryFileProblem::NotSaved);
+        EXPECT_EQ(RegistryProblem(HKEY_CURRENT_USER).reason, std::strerror(EIO));
+        // The old file, or after the rename the new one whole.
+        if (failing == files::ReplaceStep::Rename)
+            EXPECT_NE(FileText().find(label), std::string::npos);
+        else
+            EXPECT_EQ(FileText(), before);
+        ParseFile(file_);
+        for (const auto& e : fs::directory_iterator(dir_))
+            EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+
+        // The change stayed in memory; the next save writes it.
+        k = Create(HKEY_CURRENT_USER, "Software\\Steps");
+        EXPECT_EQ(GetString(k, "Value"), label);
+        EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+        EXPECT_EQ(RegistryProblem(HKEY_CURRENT_USER).kind, RegistryFileProblem::None);
+        EXPECT_NE(FileText().find(label), std::string::npos);
+    }
 }
 
 TEST_F(Registry, TwoProgramsSavingAtOnceBothKeepTheirValues) {
