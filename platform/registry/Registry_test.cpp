@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Trace.h"
 #include "platform/files/ConfigFiles.h"
 #include "platform/files/tests/ChildRun.h"
 #include "platform/registry/RegistryFile.h"
@@ -611,6 +612,48 @@ TEST_F(Registry, ChangesThatCouldNotBeSavedStayWithTheirFile) {
     EXPECT_EQ(ReadText(other / "kurs" / "registry" / "HKEY_CURRENT_USER.reg").find("memory"),
               std::string::npos);
     EXPECT_EQ(RegistryProblem(HKEY_CURRENT_USER).kind, RegistryFileProblem::None);
+}
+
+TEST_F(Registry, TheTraceShowsEachCallWithItsNamesAndResultAndEachFileEvent) {
+    const unsigned before = trace::EnabledChannels();
+    trace::SetEnabledChannels(trace::ParseChannels("registry"));
+    ::testing::internal::CaptureStderr();
+    HKEY k = Create(HKEY_CURRENT_USER, "Software\\kurs\\TForm1");
+    SetString(k, "edtServer_Text", "10.0.0.7");
+    EXPECT_EQ(GetString(k, "edtServer_Text"), "10.0.0.7");
+    EXPECT_EQ(GetString(k, "Missing"), "<none>");
+    RegCloseKey(k);
+    ReplaceFileContent("not a registry file\n");
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\kurs", 0, KEY_READ, &k),
+              ERROR_FILE_NOT_FOUND);
+    const std::string traced = ::testing::internal::GetCapturedStderr();
+    trace::SetEnabledChannels(0);
+    ::testing::internal::CaptureStderr();
+    RegCloseKey(Create(HKEY_CURRENT_USER, "Software\\kurs"));
+    const std::string quiet = ::testing::internal::GetCapturedStderr();
+    trace::SetEnabledChannels(before);
+
+    const std::string key = "HKEY_CURRENT_USER\\Software\\kurs\\TForm1";
+    const std::string file = file_.string();
+    const std::string lines[] = {
+        "registry: no file " + file + "\n",
+        "registry: RegCreateKeyEx HKEY_CURRENT_USER + \"Software\\kurs\\TForm1\" -> ERROR_SUCCESS "
+        "(0): " +
+            key + "\n",
+        "registry: RegSetValueEx " + key +
+            " \"edtServer_Text\" type 1, 9 bytes -> ERROR_SUCCESS (0)\n",
+        "registry: RegQueryValueEx " + key + " \"edtServer_Text\" -> ERROR_SUCCESS (0), 9 bytes\n",
+        "registry: RegQueryValueEx " + key + " \"Missing\" -> ERROR_FILE_NOT_FOUND (2)\n",
+        "registry: wrote " + file + " (",
+        "registry: RegCloseKey " + key + " -> ERROR_SUCCESS (0)\n",
+        "registry: read " + file + " (20 bytes)\n",
+        "registry: moved " + file + " aside as " + file + ".corrupt-",
+        "registry: RegOpenKeyEx HKEY_CURRENT_USER + \"Software\\kurs\" -> ERROR_FILE_NOT_FOUND "
+        "(2)\n",
+    };
+    for (const std::string& line : lines)
+        EXPECT_NE(traced.find(line), std::string::npos) << line << "\nin:\n" << traced;
+    EXPECT_EQ(quiet.find("registry:"), std::string::npos) << quiet;
 }
 
 TEST_F(Registry, AFileWithAByteOrderMarkIsReadNormally) {
