@@ -8,7 +8,7 @@
 #include "settings/Placemnt.h"
 #include "settings/Registry.h"
 #include "settings/StoredValues.h"
-#include "settings/TestHome.h"
+#include "testing/TestHome.h"
 
 namespace {
 

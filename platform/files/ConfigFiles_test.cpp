@@ -16,7 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/files/tests/ChildRun.h"
+#include "testing/ChildRun.h"
+#include "testing/SettingsHome.h"
 
 namespace win::files {
 namespace {
@@ -26,14 +27,10 @@ namespace fs = std::filesystem;
 class ConfigFiles : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "kurs-files-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
+        ASSERT_TRUE(folder_.Make("kurs-files"));
+        dir_ = folder_.Path();
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
+    void TearDown() override { folder_.Remove(); }
     static std::string Text(const fs::path& p) {
         std::ifstream in(p, std::ios::binary);
         std::stringstream ss;
@@ -56,6 +53,7 @@ class ConfigFiles : public ::testing::Test {
         return n == 1;
     }
 
+    testing_support::TempFolder folder_;
     fs::path dir_;
 };
 

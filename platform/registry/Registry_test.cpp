@@ -23,8 +23,9 @@
 
 #include "platform/Trace.h"
 #include "platform/files/ConfigFiles.h"
-#include "platform/files/tests/ChildRun.h"
 #include "platform/registry/RegistryFile.h"
+#include "testing/ChildRun.h"
+#include "testing/SettingsHome.h"
 
 namespace win {
 namespace {
@@ -46,17 +47,12 @@ void WriteText(const fs::path& p, const std::string& text) {
 class Registry : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "kurs-registry-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        home_ = tmpl;
-        ::setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
-        dir_ = home_ / "kurs" / "registry";
-        file_ = dir_ / "HKEY_CURRENT_USER.reg";
+        ASSERT_TRUE(home.Make("kurs-registry"));
+        home_ = home.Path();
+        dir_ = home.RegistryFolder();
+        file_ = home.RegistryFile();
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(home_, ec);
-    }
+    void TearDown() override { home.Remove(); }
 
     // Rewrites the file as a new inode, as another program's save would, so
     // the next opening reads it again.
@@ -67,6 +63,7 @@ class Registry : public ::testing::Test {
     }
     std::string FileText() const { return ReadText(file_); }
 
+    testing_support::SettingsHome home;
     fs::path home_, dir_, file_;
 };
 
