@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/tests/Processes.h"
-#include "net/http/tests/ProxyProcess.h"
-#include "settings/TestHome.h"
+#include "testing/Processes.h"
+#include "testing/ProxyProcess.h"
+#include "testing/TestHome.h"
 
 namespace {
 
@@ -122,9 +122,6 @@ class ReportCommand : public TestHome {
     ProgramResult Run(const std::vector<std::string>& args) {
         return RunProgram(KURS_REPORT_BINARY, args,
                           Environment{{"XDG_CONFIG_HOME", Home.string()}, {"LC_ALL", "C"}});
-    }
-    std::filesystem::path RegistryFile() const {
-        return Home / "kurs" / "registry" / "HKEY_CURRENT_USER.reg";
     }
     void StoreSettings(const std::string& values) {
         std::filesystem::create_directories(RegistryFile().parent_path());

@@ -9,14 +9,14 @@
 #include <fstream>
 #include <regex>
 
-#include "app/tests/Processes.h"
 #include "app/untMain.h"
 #include "gui/Dialogs.h"
 #include "gui/Input.h"
 #include "gui/qt/QtBackend.h"
 #include "settings/AppUtils.h"
 #include "settings/Placemnt.h"
-#include "settings/TestHome.h"
+#include "testing/Processes.h"
+#include "testing/TestHome.h"
 
 // The font library keeps a cache for the life of the process; it is not ours.
 extern "C" const char* __lsan_default_suppressions() {
@@ -61,9 +61,6 @@ constexpr const char* kKey = "HKEY_CURRENT_USER\\Software\\kurs\\TForm1";
 
 class WindowProgram : public TestHome {
   protected:
-    std::filesystem::path RegistryFile() const {
-        return Home / "kurs" / "registry" / "HKEY_CURRENT_USER.reg";
-    }
     // Starts kurs, waits until it catches the signal, then sends it.  The
     // backend's handler only wakes the message loop, which starts once the
     // window has been shown, so the close always follows the restore.

@@ -8,11 +8,11 @@
 
 #include "gui/Dialogs.h"
 #include "gui/Input.h"
-#include "net/http/tests/ProxyProcess.h"
-#include "net/http/tests/ScriptedServer.h"
-#include "platform/sockets/TestPeer.h"
 #include "runtime/DateTime.h"
-#include "settings/TestHome.h"
+#include "testing/ProxyProcess.h"
+#include "testing/ScriptedServer.h"
+#include "testing/SocketPeer.h"
+#include "testing/TestHome.h"
 
 namespace {
 

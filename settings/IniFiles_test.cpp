@@ -4,7 +4,7 @@
 
 #include "settings/AppUtils.h"
 #include "settings/Registry.h"
-#include "settings/TestHome.h"
+#include "testing/TestHome.h"
 
 namespace {
 

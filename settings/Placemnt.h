@@ -5,7 +5,8 @@
 // the form is shown; it can keep the form inside size limits
 // (TWinMinMaxInfo) or stop it from being resized, through a window hook.
 // TFormStorage adds published properties of the form's components and free
-// named values (TStoredValues) to the same save and restore.
+// named values (TStoredValues, settings/StoredValues.h) to the same save and
+// restore.
 //
 // The store is the registry (UseRegistry) or an INI file; every value is
 // text, in the section IniSection (by default the form's class name):
@@ -22,6 +23,7 @@
 #include "runtime/StringList.h"
 #include "runtime/Variant.h"
 #include "settings/RxHook.h"
+#include "settings/StoredValues.h"
 
 enum TPlacementOption { fpState, fpPosition, fpActiveControl };
 using TPlacementOptions = TSet<TPlacementOption>;
@@ -190,78 +192,6 @@ class TFormPlacement : public TComponent {
     TCloseQueryEvent FSaveFormCloseQuery;
     TNotifyEvent FSaveFormDestroy;
 };
-
-// ---- stored values ----------------------------------------------------------------------
-
-class TStoredValue;
-using TStoredValueEvent = std::function<void(TStoredValue* Sender, Variant& Value)>;
-
-// A free named value saved and restored with the form's placement, under
-// its Name in the placement's section.  With a KeyString the stored text is
-// scrambled with it.  After a restore without OnRestore the value is a string.
-class TStoredValue : public TCollectionItem {
-  public:
-    explicit TStoredValue(TCollection* Collection);
-    String ClassName() const override { return "TStoredValue"; }
-
-    const String& Name() const { return FName; }
-    // Exception "String list does not allow duplicates" when another item of
-    // the collection has that name (case ignored).
-    void SetName(const String& Value);
-    const Variant& Value() const { return FValue; }
-    void SetValue(const Variant& Value) { FValue = Value; }
-    const String& KeyString() const { return FKeyString; }
-    void SetKeyString(const String& Value) { FKeyString = Value; }
-
-    TStoredValueEvent OnSave;
-    TStoredValueEvent OnRestore;
-
-    String DisplayName() const override;
-    void SetDisplayName(const String& Value) override { SetName(Value); }
-    // From another TStoredValue: the value, the name, the key.
-    void Assign(TPersistent* Source) override;
-
-    virtual void WriteValue();
-    virtual void ReadValue();
-
-    // The storage the item's collection belongs to, or nullptr.
-    TFormStorage* Storage() const;
-
-  private:
-    String FName;
-    Variant FValue;
-    String FKeyString;
-};
-
-class TStoredValues : public TOwnedCollection {
-  public:
-    explicit TStoredValues(TPersistent* AOwner);
-    String ClassName() const override { return "TStoredValues"; }
-
-    TFormStorage* Storage() const { return FStorage; }
-    void SetStorage(TFormStorage* Value) { FStorage = Value; }
-    TStoredValue* Items(int Index) const;
-    TStoredValue* Add() { return static_cast<TStoredValue*>(TCollection::Add()); }
-    // The first item named Name (case ignored), or -1.
-    int IndexOf(const String& Name) const;
-    // The value of the item named Name; EStringListError-free: an unknown
-    // name reads as empty, and writing it adds an item.
-    Variant StoredValue(const String& Name) const;
-    void SetStoredValue(const String& Name, const Variant& Value);
-
-    virtual void WriteAll();
-    virtual void ReadAll();
-
-  private:
-    TFormStorage* FStorage = nullptr;
-};
-
-// The scrambled form of Text under Key: printable text (hexadecimal digits)
-// that UnscrambleText turns back into Text exactly.  An empty key leaves the
-// text as it is.
-String ScrambleText(const String& Text, const String& Key);
-// A text that is no scrambled form comes back unchanged.
-String UnscrambleText(const String& Text, const String& Key);
 
 // ---- form storage -----------------------------------------------------------------------
 

@@ -13,7 +13,7 @@
 #include "settings/AppUtils.h"
 #include "settings/IniFiles.h"
 #include "settings/Registry.h"
-#include "settings/TestHome.h"
+#include "testing/TestHome.h"
 
 using namespace win;
 

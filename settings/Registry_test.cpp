@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "settings/TestHome.h"
+#include "testing/TestHome.h"
 
 using namespace win;
 

@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,6 +22,7 @@
 #include "settings/AppUtils.h"
 #include "settings/Placemnt.h"
 #include "settings/Registry.h"
+#include "testing/SettingsHome.h"
 
 namespace {
 
@@ -125,12 +125,11 @@ class TReplacementCounter {
 }  // namespace
 
 int main() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kurs-bench-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) {
+    testing_support::SettingsHome home;
+    if (!home.Make("kurs-bench")) {
         std::perror("mkdtemp");
         return 1;
     }
-    ::setenv("XDG_CONFIG_HOME", tmpl.c_str(), 1);
 
     constexpr int kRounds = 200;
     std::vector<double> saves, restores;
@@ -164,7 +163,7 @@ int main() {
     // The whole save and restore through TFormStorage.
     auto* form = NewForm<TForm1>(Application);
     form->Show();
-    TReplacementCounter counter(tmpl + "/kurs/registry");
+    TReplacementCounter counter(home.RegistryFolder().string());
     counter.Take();
     saves.clear();
     restores.clear();
@@ -190,7 +189,5 @@ int main() {
         static_cast<double>(replacements) / kRounds, most);
     std::printf("TFormStorage restore (placement and 5 fields):    median %.3f ms, max %.3f ms\n",
                 Median(restores), *std::max_element(restores.begin(), restores.end()));
-    std::error_code ec;
-    std::filesystem::remove_all(tmpl, ec);
     return 0;
 }

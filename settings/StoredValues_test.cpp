@@ -7,7 +7,8 @@
 #include "gui/StdCtrls.h"
 #include "settings/Placemnt.h"
 #include "settings/Registry.h"
-#include "settings/TestHome.h"
+#include "settings/StoredValues.h"
+#include "testing/TestHome.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/tests/Processes.h"
+#include "testing/Processes.h"
 
 namespace desktop_testing {
 

@@ -13,9 +13,9 @@
 #include <sstream>
 
 #include "app/desktop/DesktopSession.h"
-#include "app/tests/Processes.h"
-#include "net/http/tests/ScriptedServer.h"
-#include "settings/TestHome.h"
+#include "testing/Processes.h"
+#include "testing/ScriptedServer.h"
+#include "testing/TestHome.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "net/http/NMHttp.h"
-#include "net/http/tests/ScriptedServer.h"
+#include "testing/ScriptedServer.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "net/http/NMHttp.h"
-#include "net/http/tests/ScriptedServer.h"
+#include "testing/ScriptedServer.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <functional>
 #include <sstream>
 
-#include "net/http/tests/ProxyProcess.h"
-#include "net/http/tests/ScriptedServer.h"
 #include "runtime/Exceptions.h"
 #include "runtime/TypInfo.h"
+#include "testing/ProxyProcess.h"
+#include "testing/ScriptedServer.h"
 
 namespace {
 

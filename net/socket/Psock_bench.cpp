@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "net/socket/Psock.h"
-#include "platform/sockets/TestPeer.h"
+#include "testing/SocketPeer.h"
 
 namespace {
 

@@ -19,9 +19,9 @@
 #include <unistd.h>
 
 #include "platform/messages/Messages.h"
-#include "platform/sockets/TestPeer.h"
 #include "platform/sockets/Winsock.h"
 #include "runtime/Exceptions.h"
+#include "testing/SocketPeer.h"
 
 using namespace std::chrono_literals;
 using testpeer::Conn;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace win::files {
 
@@ -33,9 +34,19 @@ struct FoldTable {
 };
 constexpr FoldTable kFold;
 
-void Note(std::string* why) {
+void Note(std::string* why, int error) {
     if (why)
-        *why = std::strerror(errno);
+        *why = std::strerror(error);
+}
+
+ReplaceFaultHook gReplaceFault;
+
+// The errno of a step of ReplaceFile: its own when it failed, else the one
+// the fault hook gives it (0 for none).
+int Done(bool succeeded, ReplaceStep step) {
+    if (!succeeded)
+        return errno != 0 ? errno : EIO;
+    return gReplaceFault ? gReplaceFault(step) : 0;
 }
 
 }  // namespace
@@ -130,44 +141,48 @@ bool ReadOnlyFile(const std::string& path) {
     return errno == EACCES || errno == EPERM || errno == EROFS;
 }
 
+void SetReplaceFaultHook(ReplaceFaultHook hook) {
+    gReplaceFault = std::move(hook);
+}
+
 bool ReplaceFile(const std::string& path, std::string_view text, FileMode mode, std::string* why) {
     const std::string tmp = path + ".tmp-" + std::to_string(::getpid());
     ::unlink(tmp.c_str());
     const mode_t create = mode == FileMode::Private ? 0600 : 0666;
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, create);
     if (fd < 0) {
-        Note(why);
+        Note(why, errno);
         return false;
     }
-    bool ok = true;
+    // The steps run in order until one fails; its errno is kept.
+    int error = Done(true, ReplaceStep::Create);
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
+    if (error == 0 && ::stat(path.c_str(), &st) == 0) {
         // The owner first: a change of owner clears the set-id bits.
         // Only root may give the file away; others keep what they may.
         if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
             ::fchown(fd, st.st_uid, st.st_gid) != 0 && ::fchown(fd, -1, st.st_gid) != 0) {
         }
-        if (::fchmod(fd, st.st_mode & 07777) != 0) {
-            ok = false;
-            Note(why);
-        }
+        error = Done(::fchmod(fd, st.st_mode & 07777) == 0, ReplaceStep::KeepMode);
     }
-    if (ok && !(WriteAll(fd, text) && ::fsync(fd) == 0)) {
-        ok = false;
-        Note(why);
-    }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        Note(why);
-    }
-    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        Note(why);
-    }
-    if (!ok) {
+    if (error == 0)
+        error = Done(WriteAll(fd, text), ReplaceStep::Write);
+    if (error == 0)
+        error = Done(::fsync(fd) == 0, ReplaceStep::Sync);
+    // Closed whatever happened before; a failing close may mean the text
+    // never reached the disk.
+    const bool closed = ::close(fd) == 0;
+    if (error == 0)
+        error = Done(closed, ReplaceStep::Close);
+    if (error == 0)
+        error = Done(::rename(tmp.c_str(), path.c_str()) == 0, ReplaceStep::Rename);
+    if (error != 0) {
         ::unlink(tmp.c_str());
+        Note(why, error);
         return false;
     }
+    // Best effort: the file is replaced for every reader already, and some
+    // file systems refuse to sync a folder.
     const int dfd = ::open(DirOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         ::fsync(dfd);

@@ -3,6 +3,7 @@
 // where the user's configuration lives, creating folders, reading a whole
 // file, replacing one atomically, and the case folding of cp1251 names.
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,19 @@ enum class FileMode {
 // decides whether a read-only file may be replaced (ReadOnlyFile).
 bool ReplaceFile(const std::string& path, std::string_view text, FileMode mode,
                  std::string* why = nullptr);
+
+// The steps of ReplaceFile that can fail, in the order they run.  KeepMode
+// runs only when the file exists.  The fsync of the folder after the rename
+// is not among them: it is best effort.
+enum class ReplaceStep { Create, KeepMode, Write, Sync, Close, Rename };
+
+// A fault seam for tests: while a hook is set, ReplaceFile calls it after
+// each step that succeeded, and an answer other than 0 is taken as the errno
+// of a failure right after that step: ReplaceFile cleans up and reports it as
+// it would a real one.  An empty hook turns the seam off.  Set it only while
+// no other thread replaces files.
+using ReplaceFaultHook = std::function<int(ReplaceStep step)>;
+void SetReplaceFaultHook(ReplaceFaultHook hook);
 
 // Case folding of cp1251 names: ASCII and Cyrillic capitals map to their
 // small letters, every other byte to itself.

@@ -7,14 +7,17 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "platform/files/tests/ChildRun.h"
+#include "testing/ChildRun.h"
+#include "testing/SettingsHome.h"
 
 namespace win::files {
 namespace {
@@ -24,14 +27,10 @@ namespace fs = std::filesystem;
 class ConfigFiles : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "kurs-files-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
+        ASSERT_TRUE(folder_.Make("kurs-files"));
+        dir_ = folder_.Path();
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
+    void TearDown() override { folder_.Remove(); }
     static std::string Text(const fs::path& p) {
         std::ifstream in(p, std::ios::binary);
         std::stringstream ss;
@@ -54,6 +53,7 @@ class ConfigFiles : public ::testing::Test {
         return n == 1;
     }
 
+    testing_support::TempFolder folder_;
     fs::path dir_;
 };
 
@@ -237,6 +237,57 @@ TEST_F(ConfigFiles, AFailedReplaceLeavesNoTemporaryAndSaysWhy) {
     why.clear();
     EXPECT_FALSE(ReplaceFile((dir_ / "none" / "f.ini").string(), "new", FileMode::Shared, &why));
     EXPECT_FALSE(why.empty());
+}
+
+TEST_F(ConfigFiles, AFailureAfterAnyStepLeavesOneWholeFileAndNoTemporaryAndSaysWhy) {
+    const ReplaceStep steps[] = {ReplaceStep::Create, ReplaceStep::KeepMode, ReplaceStep::Write,
+                                 ReplaceStep::Sync,   ReplaceStep::Close,    ReplaceStep::Rename};
+    const fs::path file = dir_ / "f.reg";
+    // A replace without faults passes every step once, in order.
+    std::vector<ReplaceStep> passed;
+    SetReplaceFaultHook([&](ReplaceStep step) {
+        passed.push_back(step);
+        return 0;
+    });
+    Put(file, "old", 0640);
+    EXPECT_TRUE(ReplaceFile(file.string(), "new", FileMode::Private));
+    SetReplaceFaultHook(nullptr);
+    EXPECT_EQ(passed, std::vector<ReplaceStep>(std::begin(steps), std::end(steps)));
+
+    for (const ReplaceStep failing : steps) {
+        for (const bool existed : {true, false}) {
+            if (failing == ReplaceStep::KeepMode && !existed)
+                continue;  // a new file has no mode to keep
+            SCOPED_TRACE(testing::Message() << "step " << static_cast<int>(failing)
+                                            << (existed ? ", file existed" : ", new file"));
+            fs::remove(file);
+            if (existed)
+                Put(file, "old", 0640);
+            std::string why;
+            SetReplaceFaultHook([&](ReplaceStep step) { return step == failing ? EIO : 0; });
+            EXPECT_FALSE(ReplaceFile(file.string(), "new", FileMode::Private, &why));
+            SetReplaceFaultHook(nullptr);
+            EXPECT_EQ(why, std::strerror(EIO));
+            // Up to the rename the old file stands; after it the new one,
+            // whole.  Either way with the old file's mode.
+            if (failing == ReplaceStep::Rename)
+                EXPECT_EQ(Text(file), "new");
+            else if (existed)
+                EXPECT_EQ(Text(file), "old");
+            else
+                EXPECT_FALSE(fs::exists(file));
+            if (fs::exists(file)) {
+                EXPECT_EQ(ModeOf(file), existed ? 0640u : 0600u);
+                EXPECT_TRUE(OnlyFileIs("f.reg"));
+            } else {
+                EXPECT_TRUE(fs::is_empty(dir_));
+            }
+            // Nothing is left in the way of the next replace.
+            EXPECT_TRUE(ReplaceFile(file.string(), "next", FileMode::Private));
+            EXPECT_EQ(Text(file), "next");
+            EXPECT_TRUE(OnlyFileIs("f.reg"));
+        }
+    }
 }
 
 }  // namespace

@@ -12,7 +12,8 @@
 #include <sstream>
 #include <string>
 
-#include "platform/files/tests/ChildRun.h"
+#include "testing/ChildRun.h"
+#include "testing/SettingsHome.h"
 
 namespace win {
 namespace {
@@ -22,16 +23,11 @@ namespace fs = std::filesystem;
 class Profile : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "kurs-profile-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        home_ = tmpl;
-        ::setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
-        windows_ = home_ / "kurs" / "windows";
+        ASSERT_TRUE(home.Make("kurs-profile"));
+        home_ = home.Path();
+        windows_ = home.WindowsFolder();
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(home_, ec);
-    }
+    void TearDown() override { home.Remove(); }
 
     void Put(const std::string& name, const std::string& text) {
         fs::create_directories(windows_);
@@ -51,6 +47,7 @@ class Profile : public ::testing::Test {
         return std::string(buf, n);
     }
 
+    testing_support::SettingsHome home;
     fs::path home_, windows_;
 };
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -18,10 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/Trace.h"
 #include "platform/files/ConfigFiles.h"
 #include "platform/registry/RegistryFile.h"
+#include "platform/registry/RegistryKeys.h"
 
 namespace win {
+
+using namespace detail;
 
 namespace {
 
@@ -154,11 +159,14 @@ void ParseOrMoveAside(const std::string& file, const std::string& text, const ch
     tree = Key();
     const std::string aside = CorruptName(file);
     if (::rename(file.c_str(), aside.c_str()) == 0) {
+        KURS_TRACE(Registry, "moved %s aside as %s: %s", file.c_str(), aside.c_str(),
+                   fault.c_str());
         std::fprintf(stderr,
                      "kurs: the registry file %s cannot be parsed (%s); it was moved aside as %s "
                      "and the store starts empty\n",
                      file.c_str(), fault.c_str(), aside.c_str());
     } else {
+        KURS_TRACE(Registry, "cannot move %s aside: %s", file.c_str(), std::strerror(errno));
         std::fprintf(stderr,
                      "kurs: the registry file %s cannot be parsed (%s) nor moved aside (%s); "
                      "the store starts empty\n",
@@ -173,12 +181,19 @@ void ParseOrMoveAside(const std::string& file, const std::string& text, const ch
 int LoadFile(const std::string& file, const char* rootName, Key& tree, bool keepReadOnly) {
     std::string text;
     const int err = files::ReadFile(file, text);
-    if (err == ENOENT || err == ENOTDIR)  // no file, or not even its folder
+    if (err == ENOENT || err == ENOTDIR) {  // no file, or not even its folder
+        KURS_TRACE(Registry, "no file %s", file.c_str());
         return 0;
-    if (err != 0)
+    }
+    if (err != 0) {
+        KURS_TRACE(Registry, "cannot read %s: %s", file.c_str(), std::strerror(err));
         return err;
-    if (keepReadOnly && files::ReadOnlyFile(file))
+    }
+    if (keepReadOnly && files::ReadOnlyFile(file)) {
+        KURS_TRACE(Registry, "refused %s: read-only, never replaced", file.c_str());
         return EROFS;
+    }
+    KURS_TRACE(Registry, "read %s (%zu bytes)", file.c_str(), text.size());
     ParseOrMoveAside(file, text, rootName, tree);
     return 0;
 }
@@ -269,9 +284,11 @@ RegistryFileProblem::Kind TrySave(Root& r, const std::string& dir, const std::st
     for (const auto& c : r.journal)
         regfile::Apply(*merged, c);
     RemoveStaleTemporaries(dir, std::string(r.name) + ".reg");
-    if (!files::ReplaceFile(file, regfile::Serialize(*merged, r.name), files::FileMode::Private,
-                            &why))
+    const std::string text = regfile::Serialize(*merged, r.name);
+    if (!files::ReplaceFile(file, text, files::FileMode::Private, &why))
         return RegistryFileProblem::NotSaved;
+    KURS_TRACE(Registry, "wrote %s (%zu bytes, %zu changes)", file.c_str(), text.size(),
+               r.journal.size());
     r.journal.clear();
     r.file = file;
     if (r.handles == 0) {
@@ -298,16 +315,11 @@ LONG Save(Root& r) {
         ClearProblem(r);
         return ERROR_SUCCESS;
     }
+    KURS_TRACE(Registry, "not saved %s: %s", file.c_str(),
+               kind == RegistryFileProblem::ReadOnly ? "read-only" : why.c_str());
     NoteProblem(r, kind, file, why);
     return ERROR_CANTWRITE;
 }
-
-struct Target {
-    int root = -1;
-    std::shared_ptr<Key> key;
-    Path path;
-    REGSAM access = 0;
-};
 
 int PredefinedIndex(HKEY h) {
     const auto v = reinterpret_cast<UINT_PTR>(h);
@@ -345,10 +357,11 @@ LONG Resolve(HKEY h, Target& t) {
     return ERROR_SUCCESS;
 }
 
-// Runs body on the key behind h with the registry locked, once h resolves
-// and its handle grants every right in need (none asked: any handle will do).
-template <class Body>
-LONG WithKey(HKEY h, REGSAM need, Body&& body) {
+}  // namespace
+
+namespace detail {
+
+LONG WithKey(HKEY h, REGSAM need, const std::function<LONG(Target&)>& body) {
     std::lock_guard<std::mutex> guard(gMutex);
     Target t;
     if (const LONG e = Resolve(h, t); e != ERROR_SUCCESS)
@@ -357,6 +370,61 @@ LONG WithKey(HKEY h, REGSAM need, Body&& body) {
         return ERROR_ACCESS_DENIED;
     return body(t);
 }
+
+FILETIME ToFileTime(std::int64_t unixSeconds) {
+    const std::uint64_t t =
+        (static_cast<std::uint64_t>(unixSeconds) + 11644473600ULL) * 10000000ULL;
+    return FILETIME{static_cast<DWORD>(t & 0xFFFFFFFFu), static_cast<DWORD>(t >> 32)};
+}
+
+// The full name of the key behind a handle, for traces.
+std::string KeyText(HKEY h) {
+    std::lock_guard<std::mutex> guard(gMutex);
+    if (const int pre = PredefinedIndex(h); pre >= 0)
+        return kRootNames[pre];
+    const auto it = gHandles.find(reinterpret_cast<UINT_PTR>(h));
+    if (it == gHandles.end()) {
+        char text[32];
+        std::snprintf(text, sizeof text, "(handle %#llx)",
+                      static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(h)));
+        return text;
+    }
+    std::string text = kRootNames[it->second.root];
+    for (const auto& part : it->second.path)
+        text += "\\" + part;
+    return text;
+}
+
+const char* ResultText(LONG result) {
+    switch (result) {
+        case ERROR_SUCCESS:
+            return "ERROR_SUCCESS";
+        case ERROR_FILE_NOT_FOUND:
+            return "ERROR_FILE_NOT_FOUND";
+        case ERROR_ACCESS_DENIED:
+            return "ERROR_ACCESS_DENIED";
+        case ERROR_INVALID_HANDLE:
+            return "ERROR_INVALID_HANDLE";
+        case ERROR_INVALID_PARAMETER:
+            return "ERROR_INVALID_PARAMETER";
+        case ERROR_BAD_PATHNAME:
+            return "ERROR_BAD_PATHNAME";
+        case ERROR_MORE_DATA:
+            return "ERROR_MORE_DATA";
+        case ERROR_NO_MORE_ITEMS:
+            return "ERROR_NO_MORE_ITEMS";
+        case ERROR_CANTWRITE:
+            return "ERROR_CANTWRITE";
+        case ERROR_KEY_DELETED:
+            return "ERROR_KEY_DELETED";
+        default:
+            return "error";
+    }
+}
+
+}  // namespace detail
+
+namespace {
 
 HKEY NewHandle(int root, std::shared_ptr<Key> key, Path path, REGSAM access) {
     const UINT_PTR id = gNextHandle;
@@ -376,12 +444,6 @@ LONG Record(int root, Change change) {
 bool ValidValueName(const char* name) {
     const std::size_t n = std::strlen(name);
     return n <= kMaxValueNameLength && std::strpbrk(name, "\r\n") == nullptr;
-}
-
-FILETIME ToFileTime(std::int64_t unixSeconds) {
-    const std::uint64_t t =
-        (static_cast<std::uint64_t>(unixSeconds) + 11644473600ULL) * 10000000ULL;
-    return FILETIME{static_cast<DWORD>(t & 0xFFFFFFFFu), static_cast<DWORD>(t >> 32)};
 }
 
 struct RootNamesInit {
@@ -433,6 +495,20 @@ LONG OpenOrCreate(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, bool create, PH
     });
 }
 
+// The key's name when the registry channel traces, else nothing.
+std::string TracedKey(HKEY h) {
+    return trace::On(trace::Channel::Registry) ? KeyText(h) : std::string();
+}
+
+// Traces an open or create: the key asked for and the key opened.
+LONG TracedOpen(const char* entry, HKEY hKey, LPCSTR lpSubKey, LONG result, PHKEY phkResult) {
+    KURS_TRACE(Registry, "%s %s + \"%s\" -> %s (%ld)%s%s", entry, KeyText(hKey).c_str(),
+               lpSubKey ? lpSubKey : "", ResultText(result), static_cast<long>(result),
+               result == ERROR_SUCCESS ? ": " : "",
+               result == ERROR_SUCCESS ? KeyText(*phkResult).c_str() : "");
+    return result;
+}
+
 }  // namespace
 
 std::string RegistryFolder() {
@@ -453,194 +529,114 @@ RegistryFileProblem RegistryProblem(HKEY hKey) {
 
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
                      const SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition) {
-    return OpenOrCreate(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition);
+    return TracedOpen("RegCreateKeyEx", hKey, lpSubKey,
+                      OpenOrCreate(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition),
+                      phkResult);
 }
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
-    return OpenOrCreate(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
+    return TracedOpen("RegOpenKeyEx", hKey, lpSubKey,
+                      OpenOrCreate(hKey, lpSubKey, samDesired, false, phkResult, nullptr),
+                      phkResult);
 }
 
 LONG RegCloseKey(HKEY hKey) {
-    std::lock_guard<std::mutex> guard(gMutex);
-    if (IsPredefinedValue(hKey))
+    const std::string key = TracedKey(hKey);
+    const LONG result = [&]() -> LONG {
+        std::lock_guard<std::mutex> guard(gMutex);
+        if (IsPredefinedValue(hKey))
+            return ERROR_SUCCESS;
+        auto it = gHandles.find(reinterpret_cast<UINT_PTR>(hKey));
+        if (it == gHandles.end())
+            return ERROR_INVALID_HANDLE;
+        Root& r = gRoots[it->second.root];
+        gHandles.erase(it);
+        if (--r.handles == 0)
+            return Save(r);
         return ERROR_SUCCESS;
-    auto it = gHandles.find(reinterpret_cast<UINT_PTR>(hKey));
-    if (it == gHandles.end())
-        return ERROR_INVALID_HANDLE;
-    Root& r = gRoots[it->second.root];
-    gHandles.erase(it);
-    if (--r.handles == 0)
-        return Save(r);
-    return ERROR_SUCCESS;
+    }();
+    KURS_TRACE(Registry, "RegCloseKey %s -> %s (%ld)", key.c_str(), ResultText(result),
+               static_cast<long>(result));
+    return result;
 }
 
 LONG RegFlushKey(HKEY hKey) {
-    return WithKey(hKey, 0, [&](Target& t) -> LONG { return Save(gRoots[t.root]); });
+    const LONG result = [&]() -> LONG {
+        return WithKey(hKey, 0, [&](Target& t) -> LONG { return Save(gRoots[t.root]); });
+    }();
+    KURS_TRACE(Registry, "RegFlushKey %s -> %s (%ld)", KeyText(hKey).c_str(), ResultText(result),
+               static_cast<long>(result));
+    return result;
 }
 
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
                     DWORD cbData) {
-    const char* name = lpValueName ? lpValueName : "";
-    if (!ValidValueName(name) || (!lpData && cbData) || cbData > kMaxValueSize)
-        return ERROR_INVALID_PARAMETER;
-    return WithKey(hKey, KEY_SET_VALUE, [&](Target& t) -> LONG {
-        std::string data(reinterpret_cast<const char*>(lpData), lpData ? cbData : 0);
-        t.key->SetValue(name, dwType, data);
-        t.key->lastWrite = Now();
-        return Record(t.root, Change{Change::SetValue, t.path, name, dwType, std::move(data)});
-    });
-}
-
-LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
-                      LPDWORD lpcbData) {
-    if (lpData && !lpcbData)
-        return ERROR_INVALID_PARAMETER;
-    return WithKey(hKey, KEY_QUERY_VALUE, [&](Target& t) -> LONG {
-        const regfile::Value* v = t.key->FindValue(lpValueName ? lpValueName : "");
-        if (!v)
-            return ERROR_FILE_NOT_FOUND;
-        if (lpType)
-            *lpType = v->type;
-        if (lpcbData) {
-            const auto size = static_cast<DWORD>(v->data.size());
-            if (lpData && *lpcbData < size) {
-                *lpcbData = size;
-                return ERROR_MORE_DATA;
-            }
-            if (lpData && size)
-                std::memcpy(lpData, v->data.data(), size);
-            *lpcbData = size;
-        }
-        return ERROR_SUCCESS;
-    });
+    const LONG result = [&]() -> LONG {
+        const char* name = lpValueName ? lpValueName : "";
+        if (!ValidValueName(name) || (!lpData && cbData) || cbData > kMaxValueSize)
+            return ERROR_INVALID_PARAMETER;
+        return WithKey(hKey, KEY_SET_VALUE, [&](Target& t) -> LONG {
+            std::string data(reinterpret_cast<const char*>(lpData), lpData ? cbData : 0);
+            t.key->SetValue(name, dwType, data);
+            t.key->lastWrite = Now();
+            return Record(t.root, Change{Change::SetValue, t.path, name, dwType, std::move(data)});
+        });
+    }();
+    KURS_TRACE(Registry, "RegSetValueEx %s \"%s\" type %lu, %lu bytes -> %s (%ld)",
+               KeyText(hKey).c_str(), lpValueName ? lpValueName : "",
+               static_cast<unsigned long>(dwType), static_cast<unsigned long>(cbData),
+               ResultText(result), static_cast<long>(result));
+    return result;
 }
 
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    const char* name = lpValueName ? lpValueName : "";
-    return WithKey(hKey, KEY_SET_VALUE, [&](Target& t) -> LONG {
-        if (!t.key->RemoveValue(name))
-            return ERROR_FILE_NOT_FOUND;
-        t.key->lastWrite = Now();
-        return Record(t.root, Change{Change::DeleteValue, t.path, name, 0, {}});
-    });
+    const LONG result = [&]() -> LONG {
+        const char* name = lpValueName ? lpValueName : "";
+        return WithKey(hKey, KEY_SET_VALUE, [&](Target& t) -> LONG {
+            if (!t.key->RemoveValue(name))
+                return ERROR_FILE_NOT_FOUND;
+            t.key->lastWrite = Now();
+            return Record(t.root, Change{Change::DeleteValue, t.path, name, 0, {}});
+        });
+    }();
+    KURS_TRACE(Registry, "RegDeleteValue %s \"%s\" -> %s (%ld)", KeyText(hKey).c_str(),
+               lpValueName ? lpValueName : "", ResultText(result), static_cast<long>(result));
+    return result;
 }
 
 LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    if (!lpSubKey)
-        return ERROR_INVALID_PARAMETER;
-    return WithKey(hKey, 0, [&](Target& t) -> LONG {
-        Path sub;
-        if (!regfile::SplitPath(lpSubKey, sub))
-            return ERROR_BAD_PATHNAME;
-        Path full = t.path;
-        full.insert(full.end(), sub.begin(), sub.end());
-        if (full.empty())
-            return ERROR_ACCESS_DENIED;  // a root key cannot go
+    const LONG result = [&]() -> LONG {
+        if (!lpSubKey)
+            return ERROR_INVALID_PARAMETER;
+        return WithKey(hKey, 0, [&](Target& t) -> LONG {
+            Path sub;
+            if (!regfile::SplitPath(lpSubKey, sub))
+                return ERROR_BAD_PATHNAME;
+            Path full = t.path;
+            full.insert(full.end(), sub.begin(), sub.end());
+            if (full.empty())
+                return ERROR_ACCESS_DENIED;  // a root key cannot go
 
-        Key* parent = gRoots[t.root].tree.get();
-        for (std::size_t i = 0; i + 1 < full.size(); ++i) {
-            parent = parent->Subkey(full[i]);
-            if (!parent)
+            Key* parent = gRoots[t.root].tree.get();
+            for (std::size_t i = 0; i + 1 < full.size(); ++i) {
+                parent = parent->Subkey(full[i]);
+                if (!parent)
+                    return ERROR_FILE_NOT_FOUND;
+            }
+            auto it = parent->subkeys.find(regfile::FoldName(full.back()));
+            if (it == parent->subkeys.end())
                 return ERROR_FILE_NOT_FOUND;
-        }
-        auto it = parent->subkeys.find(regfile::FoldName(full.back()));
-        if (it == parent->subkeys.end())
-            return ERROR_FILE_NOT_FOUND;
-        if (!it->second->subkeys.empty())
-            return ERROR_ACCESS_DENIED;
-        it->second->deleted = true;
-        parent->subkeys.erase(it);
-        parent->lastWrite = Now();
-        return Record(t.root, Change{Change::DeleteKey, std::move(full), {}, 0, {}});
-    });
-}
-
-LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD,
-                   LPSTR lpClass, LPDWORD lpcchClass, FILETIME* lpftLastWriteTime) {
-    if (!lpName || !lpcchName)
-        return ERROR_INVALID_PARAMETER;
-    return WithKey(hKey, KEY_ENUMERATE_SUB_KEYS, [&](Target& t) -> LONG {
-        if (dwIndex >= t.key->subkeys.size())
-            return ERROR_NO_MORE_ITEMS;
-        auto it = t.key->subkeys.begin();
-        std::advance(it, dwIndex);
-        const Key& k = *it->second;
-        if (*lpcchName < k.name.size() + 1)
-            return ERROR_MORE_DATA;
-        std::memcpy(lpName, k.name.c_str(), k.name.size() + 1);
-        *lpcchName = static_cast<DWORD>(k.name.size());
-        if (lpClass && lpcchClass && *lpcchClass > 0) {
-            lpClass[0] = '\0';
-            *lpcchClass = 0;
-        }
-        if (lpftLastWriteTime)
-            *lpftLastWriteTime = ToFileTime(k.lastWrite);
-        return ERROR_SUCCESS;
-    });
-}
-
-LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
-                   LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
-        return ERROR_INVALID_PARAMETER;
-    return WithKey(hKey, KEY_QUERY_VALUE, [&](Target& t) -> LONG {
-        if (dwIndex >= t.key->values.size())
-            return ERROR_NO_MORE_ITEMS;
-        const regfile::Value& v = t.key->values[dwIndex];
-        const auto size = static_cast<DWORD>(v.data.size());
-        if (*lpcchValueName < v.name.size() + 1)
-            return ERROR_MORE_DATA;
-        if (lpData && *lpcbData < size) {
-            *lpcbData = size;
-            return ERROR_MORE_DATA;
-        }
-        std::memcpy(lpValueName, v.name.c_str(), v.name.size() + 1);
-        *lpcchValueName = static_cast<DWORD>(v.name.size());
-        if (lpType)
-            *lpType = v.type;
-        if (lpData && size)
-            std::memcpy(lpData, v.data.data(), size);
-        if (lpcbData)
-            *lpcbData = size;
-        return ERROR_SUCCESS;
-    });
-}
-
-LONG RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPDWORD lpcSubKeys,
-                      LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
-                      LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
-                      LPDWORD lpcbSecurityDescriptor, FILETIME* lpftLastWriteTime) {
-    return WithKey(hKey, KEY_QUERY_VALUE, [&](Target& t) -> LONG {
-        const Key& k = *t.key;
-        DWORD maxSub = 0, maxName = 0, maxData = 0;
-        for (const auto& [folded, sub] : k.subkeys)
-            maxSub = std::max<DWORD>(maxSub, static_cast<DWORD>(sub->name.size()));
-        for (const auto& v : k.values) {
-            maxName = std::max<DWORD>(maxName, static_cast<DWORD>(v.name.size()));
-            maxData = std::max<DWORD>(maxData, static_cast<DWORD>(v.data.size()));
-        }
-        if (lpClass && lpcchClass && *lpcchClass > 0)
-            lpClass[0] = '\0';
-        if (lpcchClass)
-            *lpcchClass = 0;
-        if (lpcSubKeys)
-            *lpcSubKeys = static_cast<DWORD>(k.subkeys.size());
-        if (lpcbMaxSubKeyLen)
-            *lpcbMaxSubKeyLen = maxSub;
-        if (lpcbMaxClassLen)
-            *lpcbMaxClassLen = 0;
-        if (lpcValues)
-            *lpcValues = static_cast<DWORD>(k.values.size());
-        if (lpcbMaxValueNameLen)
-            *lpcbMaxValueNameLen = maxName;
-        if (lpcbMaxValueLen)
-            *lpcbMaxValueLen = maxData;
-        if (lpcbSecurityDescriptor)
-            *lpcbSecurityDescriptor = 0;
-        if (lpftLastWriteTime)
-            *lpftLastWriteTime = ToFileTime(k.lastWrite);
-        return ERROR_SUCCESS;
-    });
+            if (!it->second->subkeys.empty())
+                return ERROR_ACCESS_DENIED;
+            it->second->deleted = true;
+            parent->subkeys.erase(it);
+            parent->lastWrite = Now();
+            return Record(t.root, Change{Change::DeleteKey, std::move(full), {}, 0, {}});
+        });
+    }();
+    KURS_TRACE(Registry, "RegDeleteKey %s + \"%s\" -> %s (%ld)", KeyText(hKey).c_str(),
+               lpSubKey ? lpSubKey : "", ResultText(result), static_cast<long>(result));
+    return result;
 }
 
 }  // namespace win

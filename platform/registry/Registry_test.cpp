@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,8 +21,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/files/tests/ChildRun.h"
+#include "platform/Trace.h"
+#include "platform/files/ConfigFiles.h"
 #include "platform/registry/RegistryFile.h"
+#include "testing/ChildRun.h"
+#include "testing/SettingsHome.h"
 
 namespace win {
 namespace {
@@ -43,17 +47,12 @@ void WriteText(const fs::path& p, const std::string& text) {
 class Registry : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "kurs-registry-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        home_ = tmpl;
-        ::setenv("XDG_CONFIG_HOME", home_.c_str(), 1);
-        dir_ = home_ / "kurs" / "registry";
-        file_ = dir_ / "HKEY_CURRENT_USER.reg";
+        ASSERT_TRUE(home.Make("kurs-registry"));
+        home_ = home.Path();
+        dir_ = home.RegistryFolder();
+        file_ = home.RegistryFile();
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(home_, ec);
-    }
+    void TearDown() override { home.Remove(); }
 
     // Rewrites the file as a new inode, as another program's save would, so
     // the next opening reads it again.
@@ -64,6 +63,7 @@ class Registry : public ::testing::Test {
     }
     std::string FileText() const { return ReadText(file_); }
 
+    testing_support::SettingsHome home;
     fs::path home_, dir_, file_;
 };
 
@@ -611,6 +611,48 @@ TEST_F(Registry, ChangesThatCouldNotBeSavedStayWithTheirFile) {
     EXPECT_EQ(RegistryProblem(HKEY_CURRENT_USER).kind, RegistryFileProblem::None);
 }
 
+TEST_F(Registry, TheTraceShowsEachCallWithItsNamesAndResultAndEachFileEvent) {
+    const unsigned before = trace::EnabledChannels();
+    trace::SetEnabledChannels(trace::ParseChannels("registry"));
+    ::testing::internal::CaptureStderr();
+    HKEY k = Create(HKEY_CURRENT_USER, "Software\\kurs\\TForm1");
+    SetString(k, "edtServer_Text", "10.0.0.7");
+    EXPECT_EQ(GetString(k, "edtServer_Text"), "10.0.0.7");
+    EXPECT_EQ(GetString(k, "Missing"), "<none>");
+    RegCloseKey(k);
+    ReplaceFileContent("not a registry file\n");
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\kurs", 0, KEY_READ, &k),
+              ERROR_FILE_NOT_FOUND);
+    const std::string traced = ::testing::internal::GetCapturedStderr();
+    trace::SetEnabledChannels(0);
+    ::testing::internal::CaptureStderr();
+    RegCloseKey(Create(HKEY_CURRENT_USER, "Software\\kurs"));
+    const std::string quiet = ::testing::internal::GetCapturedStderr();
+    trace::SetEnabledChannels(before);
+
+    const std::string key = "HKEY_CURRENT_USER\\Software\\kurs\\TForm1";
+    const std::string file = file_.string();
+    const std::string lines[] = {
+        "registry: no file " + file + "\n",
+        "registry: RegCreateKeyEx HKEY_CURRENT_USER + \"Software\\kurs\\TForm1\" -> ERROR_SUCCESS "
+        "(0): " +
+            key + "\n",
+        "registry: RegSetValueEx " + key +
+            " \"edtServer_Text\" type 1, 9 bytes -> ERROR_SUCCESS (0)\n",
+        "registry: RegQueryValueEx " + key + " \"edtServer_Text\" -> ERROR_SUCCESS (0), 9 bytes\n",
+        "registry: RegQueryValueEx " + key + " \"Missing\" -> ERROR_FILE_NOT_FOUND (2)\n",
+        "registry: wrote " + file + " (",
+        "registry: RegCloseKey " + key + " -> ERROR_SUCCESS (0)\n",
+        "registry: read " + file + " (20 bytes)\n",
+        "registry: moved " + file + " aside as " + file + ".corrupt-",
+        "registry: RegOpenKeyEx HKEY_CURRENT_USER + \"Software\\kurs\" -> ERROR_FILE_NOT_FOUND "
+        "(2)\n",
+    };
+    for (const std::string& line : lines)
+        EXPECT_NE(traced.find(line), std::string::npos) << line << "\nin:\n" << traced;
+    EXPECT_EQ(quiet.find("registry:"), std::string::npos) << quiet;
+}
+
 TEST_F(Registry, AFileWithAByteOrderMarkIsReadNormally) {
     for (const char* eol : {"\n", "\r\n"}) {
         std::string text = std::string("\xEF\xBB\xBF") + kStored;
@@ -770,6 +812,47 @@ TEST_F(Registry, AKillMidSaveLeavesTheOldOrTheNewFile) {
     RegCloseKey(k);
     for (const auto& e : fs::directory_iterator(dir_))
         EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+}
+
+TEST_F(Registry, ASaveThatFailsAfterAnyStepKeepsAWholeFileAndTheChanges) {
+    const files::ReplaceStep steps[] = {files::ReplaceStep::Create, files::ReplaceStep::KeepMode,
+                                        files::ReplaceStep::Write,  files::ReplaceStep::Sync,
+                                        files::ReplaceStep::Close,  files::ReplaceStep::Rename};
+    for (const files::ReplaceStep failing : steps) {
+        const std::string label = "step " + std::to_string(static_cast<int>(failing));
+        SCOPED_TRACE(label);
+        HKEY k = Create(HKEY_CURRENT_USER, "Software\\Steps");
+        SetString(k, "Value", "old");
+        ASSERT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+        const std::string before = FileText();
+
+        k = Create(HKEY_CURRENT_USER, "Software\\Steps");
+        SetString(k, "Value", label);
+        files::SetReplaceFaultHook(
+            [&](files::ReplaceStep step) { return step == failing ? EIO : 0; });
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(RegCloseKey(k), ERROR_CANTWRITE);
+        const std::string told = ::testing::internal::GetCapturedStderr();
+        files::SetReplaceFaultHook(nullptr);
+        EXPECT_NE(told.find("could not be saved"), std::string::npos) << told;
+        EXPECT_EQ(RegistryProblem(HKEY_CURRENT_USER).kind, RegistryFileProblem::NotSaved);
+        EXPECT_EQ(RegistryProblem(HKEY_CURRENT_USER).reason, std::strerror(EIO));
+        // The old file, or after the rename the new one whole.
+        if (failing == files::ReplaceStep::Rename)
+            EXPECT_NE(FileText().find(label), std::string::npos);
+        else
+            EXPECT_EQ(FileText(), before);
+        ParseFile(file_);
+        for (const auto& e : fs::directory_iterator(dir_))
+            EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+
+        // The change stayed in memory; the next save writes it.
+        k = Create(HKEY_CURRENT_USER, "Software\\Steps");
+        EXPECT_EQ(GetString(k, "Value"), label);
+        EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+        EXPECT_EQ(RegistryProblem(HKEY_CURRENT_USER).kind, RegistryFileProblem::None);
+        EXPECT_NE(FileText().find(label), std::string::npos);
+    }
 }
 
 TEST_F(Registry, TwoProgramsSavingAtOnceBothKeepTheirValues) {

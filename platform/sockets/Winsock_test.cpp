@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/messages/Messages.h"
-#include "platform/sockets/TestPeer.h"
+#include "testing/SocketPeer.h"
 
 using namespace win;
 

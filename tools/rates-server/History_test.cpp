@@ -15,10 +15,10 @@
 #include <tuple>
 
 #include "runtime/String.h"
+#include "testing/ParsedResponse.h"
 #include "tools/rates-server/RatesData.h"
 #include "tools/rates-server/RatesPages.h"
 #include "tools/rates-server/RatesService.h"
-#include "tools/rates-server/TestResponse.h"
 
 namespace rates {
 namespace {

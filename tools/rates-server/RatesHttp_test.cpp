@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "runtime/String.h"
-#include "tools/rates-server/TestResponse.h"
+#include "testing/ParsedResponse.h"
 
 namespace rates {
 namespace {

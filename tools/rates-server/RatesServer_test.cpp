@@ -18,8 +18,8 @@
 #include <thread>
 
 #include "runtime/String.h"
-#include "tools/rates-server/TestClient.h"
-#include "tools/rates-server/TestResponse.h"
+#include "testing/ParsedResponse.h"
+#include "testing/RatesClient.h"
 
 extern char** environ;
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "runtime/String.h"
-#include "tools/rates-server/TestResponse.h"
+#include "testing/ParsedResponse.h"
 
 extern char** environ;
 

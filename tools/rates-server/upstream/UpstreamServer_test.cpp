@@ -14,9 +14,9 @@
 #include <thread>
 
 #include "runtime/String.h"
+#include "testing/ParsedResponse.h"
+#include "testing/RatesClient.h"
 #include "tools/rates-server/RatesServer.h"
-#include "tools/rates-server/TestClient.h"
-#include "tools/rates-server/TestResponse.h"
 #include "tools/rates-server/upstream/tests/BankStub.h"
 #include "tools/rates-server/upstream/tests/TestSupport.h"
 

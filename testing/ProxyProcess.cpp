@@ -1,4 +1,4 @@
-#include "net/http/tests/ProxyProcess.h"
+#include "testing/ProxyProcess.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

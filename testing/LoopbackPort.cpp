@@ -1,4 +1,4 @@
-#include "net/http/tests/LoopbackPort.h"
+#include "testing/LoopbackPort.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

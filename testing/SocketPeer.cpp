@@ -1,4 +1,4 @@
-#include "platform/sockets/TestPeer.h"
+#include "testing/SocketPeer.h"
 
 #include <arpa/inet.h>
 #include <errno.h>

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "net/http/tests/LoopbackPort.h"
+#include "testing/LoopbackPort.h"
 
 namespace testing_support {
 

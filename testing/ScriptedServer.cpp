@@ -1,4 +1,4 @@
-#include "net/http/tests/ScriptedServer.h"
+#include "testing/ScriptedServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

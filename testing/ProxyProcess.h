@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "net/http/tests/LoopbackPort.h"
+#include "testing/LoopbackPort.h"
 
 namespace testing_support {
 

@@ -1,4 +1,4 @@
-#include "app/tests/Processes.h"
+#include "testing/Processes.h"
 
 #include <fcntl.h>
 #include <poll.h>
