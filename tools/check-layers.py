@@ -49,7 +49,7 @@ INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^">]+)[">]')
 QT_HEADER = re.compile(r"^(Q[A-Za-z]+|Qt[A-Za-z]*/)")
 # Tests, benchmarks, fuzz targets, tests/ folders, testing/, and the desktop
 # test group, which drives the installed window on a real X server.
-TEST_FILE = re.compile(r"_(test|bench|fuzz)[A-Za-z_]*\.(cpp|h)$|(^|/)(tests|testing)/|^app/desktop/")
+TEST_FILE = re.compile(r"_(test|bench|fuzz)[A-Za-z_]*\.(cpp|h)$|Benchmark\.cpp$|(^|/)(tests|testing)/|^app/desktop/")
 
 # What tests of a folder may drive besides their layer: the end-to-end tests
 # of the upstream client go through the whole server.
