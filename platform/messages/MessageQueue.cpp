@@ -1,0 +1,87 @@
+// The posted-message queue: sent and posted messages and their delivery.
+
+#include "platform/messages/MessagesState.h"
+
+namespace win {
+
+using namespace detail;
+
+namespace {
+
+void Deliver(const Posted& p) {
+    if (p.timerSerial != 0) {
+        DeliverTick(p);
+        return;
+    }
+    if (Window* w = Find(p.hwnd)) {
+        CallProc(w, p.msg, p.wParam, p.lParam);
+    }
+}
+
+}  // namespace
+
+namespace detail {
+
+bool QueueNotEmpty() {
+    std::lock_guard<std::mutex> guard(S().lock);
+    return !S().queue.empty();
+}
+
+void DeliverQueued() {
+    std::uint64_t last;
+    {
+        std::lock_guard<std::mutex> guard(S().lock);
+        last = S().nextSeq - 1;
+    }
+    // Leaves a wake signal behind when messages stay queued (posted during
+    // delivery, or left by a procedure that raised), so a backend's loop
+    // comes back for them.
+    struct WakeIfLeft {
+        ~WakeIfLeft() {
+            if (QueueNotEmpty()) {
+                SignalWake();
+            }
+        }
+    } wakeIfLeft;
+    for (;;) {
+        Posted p;
+        {
+            std::lock_guard<std::mutex> guard(S().lock);
+            if (S().queue.empty() || S().queue.front().seq > last) {
+                break;
+            }
+            p = S().queue.front();
+            S().queue.pop_front();
+        }
+        Deliver(p);
+    }
+}
+
+}  // namespace detail
+
+LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    Window* w = FindOrFail(hwnd);
+    if (w == nullptr) {
+        return 0;
+    }
+    return CallProc(w, msg, wParam, lParam);
+}
+
+BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    {
+        std::lock_guard<std::mutex> guard(S().lock);
+        if (hwnd == nullptr || S().live.count(hwnd) == 0) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        if (S().queue.size() >= kPostQuota) {
+            SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+            return FALSE;
+        }
+        S().queue.push_back(Posted{S().nextSeq++, hwnd, msg, wParam, lParam, 0});
+    }
+    SignalWake();
+    return TRUE;
+}
+
+}  // namespace win

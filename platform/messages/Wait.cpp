@@ -1,0 +1,205 @@
+// The wait: ProcessMessages, WaitMessage, the watched descriptors and what a
+// backend needs to run the same wait in its own loop.
+
+#include "platform/messages/MessagesState.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace win {
+
+using namespace detail;
+
+namespace {
+
+int CeilMs(Clock::duration d) {
+    if (d <= Clock::duration::zero()) {
+        return 0;
+    }
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(d).count();
+    return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+}
+
+std::vector<pollfd> WatchedPollFds() {
+    std::vector<pollfd> fds;
+    for (auto& [fd, w] : S().watches) {
+        if (w.events != 0) {
+            fds.push_back(pollfd{fd, w.events, 0});
+        }
+    }
+    return fds;
+}
+
+bool DescriptorsReadyNow() {
+    auto fds = WatchedPollFds();
+    if (fds.empty()) {
+        return false;
+    }
+    int r;
+    do {
+        r = ::poll(fds.data(), fds.size(), 0);
+    } while (r < 0 && errno == EINTR);
+    return r > 0;
+}
+
+// Step 1 of ProcessMessages.
+void PollDescriptors() {
+    auto fds = WatchedPollFds();
+    if (fds.empty()) {
+        return;
+    }
+    int r;
+    do {
+        r = ::poll(fds.data(), fds.size(), 0);
+    } while (r < 0 && errno == EINTR);
+    if (r <= 0) {
+        return;
+    }
+    bool changed = false;
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        if (fds[i].revents == 0) {
+            continue;
+        }
+        auto it = S().watches.find(fds[i].fd);
+        if (it == S().watches.end() || it->second.events == 0) {
+            continue;  // an earlier handler dropped or paused it
+        }
+        short revents =
+            static_cast<short>(fds[i].revents & (it->second.events | POLLERR | POLLHUP | POLLNVAL));
+        if (revents == 0) {
+            continue;
+        }
+        DescriptorHandler handler = it->second.handler;
+        std::uint64_t serial = it->second.serial;
+        if (handler) {
+            handler(fds[i].fd, revents);
+        }
+        if (revents & POLLNVAL) {
+            auto again = S().watches.find(fds[i].fd);
+            if (again != S().watches.end() && again->second.serial == serial) {
+                S().watches.erase(again);
+                changed = true;
+            }
+        }
+    }
+    if (changed) {
+        NotifyObserver();
+    }
+}
+
+// The built-in blocking wait: one poll() over the wake descriptor and the
+// watched descriptors.  True when a watched descriptor is ready.
+bool PollWait(int timeoutMs) {
+    auto fds = WatchedPollFds();
+    fds.insert(fds.begin(), pollfd{S().wakeFd, POLLIN, 0});
+    int r = ::poll(fds.data(), fds.size(), timeoutMs);
+    if (r <= 0) {
+        return false;  // time-out or a signal: the caller looks again
+    }
+    if (fds[0].revents != 0) {
+        DrainWake();
+    }
+    for (std::size_t i = 1; i < fds.size(); ++i) {
+        if (fds[i].revents != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void ProcessMessages() {
+    DrainWake();
+    PollDescriptors();
+    QueueDueTimers();
+    DeliverQueued();
+}
+
+bool MessagesPending() {
+    return QueueNotEmpty() || AnyTimerDue(Clock::now()) || DescriptorsReadyNow();
+}
+
+bool WaitMessage(int timeoutMs) {
+    const auto start = Clock::now();
+    const std::optional<Clock::time_point> deadline =
+        timeoutMs < 0
+            ? std::nullopt
+            : std::optional<Clock::time_point>(start + std::chrono::milliseconds(timeoutMs));
+    bool first = true;
+    for (;;) {
+        const auto now = Clock::now();
+        if (QueueNotEmpty() || AnyTimerDue(now)) {
+            return true;
+        }
+        int waitMs = -1;
+        if (deadline) {
+            waitMs = CeilMs(*deadline - now);
+            if (waitMs == 0 && !first) {
+                return DescriptorsReadyNow();
+            }
+        }
+        if (auto next = NextTimerDue()) {
+            int toTimer = CeilMs(*next - now);
+            waitMs = waitMs < 0 ? toTimer : std::min(waitMs, toTimer);
+        }
+        first = false;
+        if (S().waitFunction) {
+            auto wait = S().waitFunction;
+            if (wait(waitMs)) {
+                return true;
+            }
+        } else if (PollWait(waitMs)) {
+            return true;
+        }
+    }
+}
+
+// ---- watched descriptors -----------------------------------------------------------------
+
+void WatchDescriptor(int fd, short pollEvents, DescriptorHandler handler) {
+    if (fd < 0) {
+        return;
+    }
+    Watch& w = S().watches[fd];
+    w.events = pollEvents;
+    w.handler = std::move(handler);
+    w.serial = S().nextSerial++;
+    NotifyObserver();
+}
+
+void SetDescriptorEvents(int fd, short pollEvents) {
+    auto it = S().watches.find(fd);
+    if (it == S().watches.end() || it->second.events == pollEvents) {
+        return;
+    }
+    it->second.events = pollEvents;
+    NotifyObserver();
+}
+
+void UnwatchDescriptor(int fd) {
+    if (S().watches.erase(fd) != 0) {
+        NotifyObserver();
+    }
+}
+
+// ---- backend hook -----------------------------------------------------------------------------
+
+WaitSources GetWaitSources() {
+    WaitSources sources;
+    sources.WakeFd = S().wakeFd;
+    for (auto& [fd, w] : S().watches) {
+        sources.Descriptors.emplace_back(fd, w.events);
+    }
+    sources.NextTimer = NextTimerDue();
+    return sources;
+}
+
+void SetWaitSourcesObserver(WaitSourcesObserver observer) {
+    S().observer = std::move(observer);
+}
+void SetWaitFunction(WaitFunction wait) {
+    S().waitFunction = std::move(wait);
+}
+
+}  // namespace win
