@@ -2,6 +2,8 @@
 
 #include "platform/messages/MessagesState.h"
 
+#include "platform/Trace.h"
+
 namespace win {
 
 using namespace detail;
@@ -62,8 +64,13 @@ void DeliverQueued() {
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     Window* w = FindOrFail(hwnd);
     if (w == nullptr) {
+        KURS_TRACE(Messages, "SendMessage %p 0x%04X: no such window", static_cast<void*>(hwnd),
+                   msg);
         return 0;
     }
+    KURS_TRACE(Messages, "SendMessage %p 0x%04X wParam 0x%llX lParam 0x%llX",
+               static_cast<void*>(hwnd), msg, static_cast<unsigned long long>(wParam),
+               static_cast<unsigned long long>(lParam));
     return CallProc(w, msg, wParam, lParam);
 }
 
@@ -71,15 +78,22 @@ BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     {
         std::lock_guard<std::mutex> guard(S().lock);
         if (hwnd == nullptr || S().live.count(hwnd) == 0) {
+            KURS_TRACE(Messages, "PostMessage %p 0x%04X: no such window", static_cast<void*>(hwnd),
+                       msg);
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
         if (S().queue.size() >= kPostQuota) {
+            KURS_TRACE(Messages, "PostMessage %p 0x%04X: the queue is full",
+                       static_cast<void*>(hwnd), msg);
             SetLastError(ERROR_NOT_ENOUGH_QUOTA);
             return FALSE;
         }
         S().queue.push_back(Posted{S().nextSeq++, hwnd, msg, wParam, lParam, 0});
     }
+    KURS_TRACE(Messages, "PostMessage %p 0x%04X wParam 0x%llX lParam 0x%llX",
+               static_cast<void*>(hwnd), msg, static_cast<unsigned long long>(wParam),
+               static_cast<unsigned long long>(lParam));
     SignalWake();
     return TRUE;
 }

@@ -17,11 +17,13 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/clock/Clock.h"
 #include "platform/messages/Messages.h"
 
 namespace win::detail {
 
-using Clock = std::chrono::steady_clock;
+// Every reading of the time goes through the installed clock (platform/clock).
+using TimePoint = clocks::TimePoint;
 
 // As on the platform: a runaway poster or timer leak ends in a refusal, not
 // in exhausted memory.
@@ -75,7 +77,7 @@ struct Window {
 struct Timer {
     UINT interval = 0;
     TIMERPROC proc = nullptr;
-    Clock::time_point due;
+    TimePoint due;
     std::uint64_t serial = 0;  // a new one each time the timer is (re)set
     bool tickQueued = false;
 };
@@ -141,8 +143,8 @@ bool QueueNotEmpty();
 void DeliverQueued();
 
 // Timers (Timers.cpp).
-std::optional<Clock::time_point> NextTimerDue();
-bool AnyTimerDue(Clock::time_point now);
+std::optional<TimePoint> NextTimerDue();
+bool AnyTimerDue(TimePoint now);
 // One tick behind the posted messages for every due timer that has none waiting.
 void QueueDueTimers();
 void DeliverTick(const Posted& p);

@@ -1,5 +1,7 @@
 #include "platform/messages/Messages.h"
 
+#include "platform/clock/FakeClock.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -926,6 +928,45 @@ TEST_F(MessagesTest, BackendSeesWaitSourcesAndMayReplaceTheWait) {
     EXPECT_LE(asked[0], 100);  // bounded by the caller's time-out, then the timer
     EXPECT_FALSE(WaitMessage(0));
     KillTimer(h, 1);
+}
+
+// ---- a clock that skips idle time -------------------------------------------------------------
+
+TEST_F(MessagesTest, AFakeClockSkipsToTheNextTimerOnlyWhenNothingElseIsReady) {
+    clocks::ScopedFakeClock clock;
+    Pipe p;
+    HWND h = Make();
+    std::vector<short> calls;
+    WatchDescriptor(p.Read(), POLLIN, [&](int fd, short revents) {
+        calls.push_back(revents);
+        char c;
+        while (read(fd, &c, 1) == 1) {
+        }
+    });
+
+    // Input that is there wins: the clock stays where it is.
+    ASSERT_EQ(SetTimer(h, 1, 60000, nullptr), 1u);
+    EXPECT_EQ(write(p.Write(), "x", 1), 1);
+    EXPECT_TRUE(WaitMessage(-1));
+    ProcessMessages();
+    EXPECT_EQ(calls.size(), 1u);
+    EXPECT_EQ(Count(WM_TIMER), 0);
+    EXPECT_LT(clock.Skipped(), 1s);
+
+    // Nothing but the timer: the wait, even a bounded one, skips to it.
+    const auto due = *GetTimerDueTime(h, 1);
+    EXPECT_TRUE(WaitMessage(10));
+    EXPECT_GE(clocks::Now(), due);
+    EXPECT_GT(clock.Skipped(), 50s);
+    ProcessMessages();
+    EXPECT_EQ(Count(WM_TIMER), 1);
+    KillTimer(h, 1);
+
+    // Without a timer the wait is a real one, and the clock only runs.
+    const auto skipped = clock.Skipped();
+    EXPECT_FALSE(WaitMessage(20));
+    EXPECT_EQ(clock.Skipped(), skipped);
+    UnwatchDescriptor(p.Read());
 }
 
 }  // namespace

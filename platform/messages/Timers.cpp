@@ -4,18 +4,20 @@
 
 #include <algorithm>
 
+#include "platform/Trace.h"
+
 namespace win {
 
 using namespace detail;
 
 namespace {
-const Clock::time_point kTickEpoch = Clock::now();
+const TimePoint kTickEpoch = clocks::Now();
 }  // namespace
 
 namespace detail {
 
-std::optional<Clock::time_point> NextTimerDue() {
-    std::optional<Clock::time_point> next;
+std::optional<TimePoint> NextTimerDue() {
+    std::optional<TimePoint> next;
     for (auto& [key, t] : S().timers) {
         if (!t.tickQueued && (!next || t.due < *next)) {
             next = t.due;
@@ -24,7 +26,7 @@ std::optional<Clock::time_point> NextTimerDue() {
     return next;
 }
 
-bool AnyTimerDue(Clock::time_point now) {
+bool AnyTimerDue(TimePoint now) {
     for (auto& [key, t] : S().timers) {
         if (!t.tickQueued && t.due <= now) {
             return true;
@@ -36,7 +38,7 @@ bool AnyTimerDue(Clock::time_point now) {
 // Step 2 of ProcessMessages: one tick behind the posted messages for every
 // due timer that has none waiting.
 void QueueDueTimers() {
-    auto now = Clock::now();
+    auto now = clocks::Now();
     bool any = false;
     std::vector<Posted> ticks;
     for (auto& [key, t] : S().timers) {
@@ -72,6 +74,8 @@ void DeliverTick(const Posted& p) {
     it->second.tickQueued = false;
     TIMERPROC proc = it->second.proc;
     NotifyObserver();  // the timer counts again for the next deadline
+    KURS_TRACE(Messages, "timer %p id %llu fired", static_cast<void*>(p.hwnd),
+               static_cast<unsigned long long>(p.wParam));
     if (proc != nullptr) {
         proc(p.hwnd, WM_TIMER, p.wParam, GetTickCount());
         return;
@@ -112,9 +116,11 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
     Timer& t = S().timers[TimerKey{hwnd, id}];
     t.interval = elapse;
     t.proc = proc;
-    t.due = Clock::now() + std::chrono::milliseconds(elapse);
+    t.due = clocks::Now() + std::chrono::milliseconds(elapse);
     t.serial = S().nextSerial++;
     t.tickQueued = false;  // a tick of the previous setting is now stale
+    KURS_TRACE(Messages, "SetTimer %p id %llu every %u ms", static_cast<void*>(hwnd),
+               static_cast<unsigned long long>(id), elapse);
     NotifyObserver();
     if (hwnd == nullptr) {
         return id;
@@ -123,6 +129,8 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
 }
 
 BOOL KillTimer(HWND hwnd, UINT_PTR id) {
+    KURS_TRACE(Messages, "KillTimer %p id %llu", static_cast<void*>(hwnd),
+               static_cast<unsigned long long>(id));
     if (S().timers.erase(TimerKey{hwnd, id}) == 0) {
         SetLastError(kInvalidParameter);
         return FALSE;
@@ -140,7 +148,7 @@ std::optional<std::chrono::steady_clock::time_point> GetTimerDueTime(HWND hwnd, 
 }
 
 DWORD GetTickCount() {
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - kTickEpoch);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(clocks::Now() - kTickEpoch);
     return static_cast<DWORD>(static_cast<std::uint64_t>(ms.count()) + 0x10000u);
 }
 

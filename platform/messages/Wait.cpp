@@ -6,14 +6,16 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/Trace.h"
+
 namespace win {
 
 using namespace detail;
 
 namespace {
 
-int CeilMs(Clock::duration d) {
-    if (d <= Clock::duration::zero()) {
+int CeilMs(TimePoint::duration d) {
+    if (d <= TimePoint::duration::zero()) {
         return 0;
     }
     auto ms = std::chrono::ceil<std::chrono::milliseconds>(d).count();
@@ -107,6 +109,15 @@ bool PollWait(int timeoutMs) {
     return false;
 }
 
+// The backend's wait when one is set, else the built-in poll().
+bool BlockingWait(int timeoutMs) {
+    if (S().waitFunction) {
+        auto wait = S().waitFunction;  // it may replace itself
+        return wait(timeoutMs);
+    }
+    return PollWait(timeoutMs);
+}
+
 }  // namespace
 
 void ProcessMessages() {
@@ -117,40 +128,55 @@ void ProcessMessages() {
 }
 
 bool MessagesPending() {
-    return QueueNotEmpty() || AnyTimerDue(Clock::now()) || DescriptorsReadyNow();
+    return QueueNotEmpty() || AnyTimerDue(clocks::Now()) || DescriptorsReadyNow();
 }
 
 bool WaitMessage(int timeoutMs) {
-    const auto start = Clock::now();
-    const std::optional<Clock::time_point> deadline =
-        timeoutMs < 0
-            ? std::nullopt
-            : std::optional<Clock::time_point>(start + std::chrono::milliseconds(timeoutMs));
+    clocks::Clock& clock = clocks::Current();
+    const auto start = clock.Now();
+    const std::optional<TimePoint> deadline =
+        timeoutMs < 0 ? std::nullopt
+                      : std::optional<TimePoint>(start + std::chrono::milliseconds(timeoutMs));
+    auto woke = [timeoutMs](bool result, const char* why) {
+        KURS_TRACE(Messages, "WaitMessage(%d) woke: %s", timeoutMs, why);
+        return result;
+    };
     bool first = true;
     for (;;) {
-        const auto now = Clock::now();
-        if (QueueNotEmpty() || AnyTimerDue(now)) {
-            return true;
+        const auto now = clock.Now();
+        if (QueueNotEmpty()) {
+            return woke(true, "a message is queued");
+        }
+        if (AnyTimerDue(now)) {
+            return woke(true, "a timer is due");
         }
         int waitMs = -1;
         if (deadline) {
             waitMs = CeilMs(*deadline - now);
             if (waitMs == 0 && !first) {
-                return DescriptorsReadyNow();
+                return DescriptorsReadyNow() ? woke(true, "a descriptor is ready")
+                                             : woke(false, "time-out");
             }
         }
-        if (auto next = NextTimerDue()) {
+        const std::optional<TimePoint> next = NextTimerDue();
+        if (next) {
             int toTimer = CeilMs(*next - now);
             waitMs = waitMs < 0 ? toTimer : std::min(waitMs, toTimer);
         }
         first = false;
-        if (S().waitFunction) {
-            auto wait = S().waitFunction;
-            if (wait(waitMs)) {
-                return true;
+        if (next && clock.SkipsIdleWaits()) {
+            // Only a timer is left to wait for: a clock that skips idle time
+            // moves on to it unless input arrives within its settle time.
+            if (BlockingWait(clock.SettleMs())) {
+                return woke(true, "a descriptor is ready");
             }
-        } else if (PollWait(waitMs)) {
-            return true;
+            if (!QueueNotEmpty()) {
+                clock.SkipTo(*next);
+            }
+            continue;
+        }
+        if (BlockingWait(waitMs)) {
+            return woke(true, S().waitFunction ? "the backend's wait" : "a descriptor is ready");
         }
     }
 }

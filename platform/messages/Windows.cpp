@@ -8,6 +8,8 @@
 #include <exception>
 #include <string_view>
 
+#include "platform/Trace.h"
+
 namespace win {
 
 using namespace detail;
@@ -131,6 +133,8 @@ ATOM RegisterClass(const WNDCLASSA* wc) {
     }
     rec->atom = static_cast<ATOM>(0xC000 + classes.size());
     classes.push_back(std::move(rec));
+    KURS_TRACE(Messages, "RegisterClass \"%s\": atom 0x%04X", wc->lpszClassName,
+               classes.back()->atom);
     return classes.back()->atom;
 }
 
@@ -230,6 +234,9 @@ HWND CreateWindowEx(DWORD exStyle, const char* className, const char* windowName
     cs.lpszName = windowName;
     cs.lpszClass = className;
     cs.dwExStyle = exStyle;
+    KURS_TRACE(Messages, "CreateWindow \"%s\" \"%s\": %p%s%p", className,
+               windowName != nullptr ? windowName : "", static_cast<void*>(hwnd),
+               parent != nullptr ? ", child of " : "", static_cast<void*>(parent));
     try {
         return CreationMessages(hwnd, cs, topLevel);
     } catch (...) {
@@ -253,6 +260,7 @@ BOOL DestroyWindow(HWND hwnd) {
         return FALSE;
     }
     w->destroying = true;
+    KURS_TRACE(Messages, "DestroyWindow %p", static_cast<void*>(hwnd));
     std::exception_ptr error;
     try {
         CallProc(w, WM_DESTROY, 0, 0);
