@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock/Clock.h"
 #include "platform/files/ConfigFiles.h"
 #include "platform/registry/RegistryFile.h"
 
@@ -87,7 +89,7 @@ const char* const kRootNames[7] = {
     "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA"};
 
 std::int64_t Now() {
-    return static_cast<std::int64_t>(std::time(nullptr));
+    return static_cast<std::int64_t>(std::chrono::system_clock::to_time_t(clocks::WallNow()));
 }
 
 // An exclusive lock on NAME.reg.lock, released when the object goes away.
@@ -133,7 +135,7 @@ void RemoveStaleTemporaries(const std::string& dir, const std::string& baseName)
 
 std::string CorruptName(const std::string& file) {
     char stamp[32];
-    const std::time_t t = std::time(nullptr);
+    const std::time_t t = std::chrono::system_clock::to_time_t(clocks::WallNow());
     struct tm tm;
     ::gmtime_r(&t, &tm);
     std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
