@@ -118,6 +118,26 @@ bool BlockingWait(int timeoutMs) {
     return PollWait(timeoutMs);
 }
 
+enum class Settled { DescriptorReady, MessageQueued, Idle };
+
+// Waits up to settleMs of real time for a descriptor or a post.  A wake-up
+// that brings nothing (a wake signal left from an earlier pass) does not
+// cut the time short.
+Settled Settle(int settleMs) {
+    const auto end = clocks::SystemClock().Now() + std::chrono::milliseconds(settleMs);
+    for (;;) {
+        if (BlockingWait(CeilMs(end - clocks::SystemClock().Now()))) {
+            return Settled::DescriptorReady;
+        }
+        if (QueueNotEmpty()) {
+            return Settled::MessageQueued;
+        }
+        if (clocks::SystemClock().Now() >= end) {
+            return Settled::Idle;
+        }
+    }
+}
+
 }  // namespace
 
 void ProcessMessages() {
@@ -166,12 +186,15 @@ bool WaitMessage(int timeoutMs) {
         first = false;
         if (next && clock.SkipsIdleWaits()) {
             // Only a timer is left to wait for: a clock that skips idle time
-            // moves on to it unless input arrives within its settle time.
-            if (BlockingWait(clock.SettleMs())) {
-                return woke(true, "a descriptor is ready");
-            }
-            if (!QueueNotEmpty()) {
-                clock.SkipTo(*next);
+            // moves on to it unless something arrives within its settle time.
+            switch (Settle(clock.SettleMs())) {
+                case Settled::DescriptorReady:
+                    return woke(true, "a descriptor is ready");
+                case Settled::MessageQueued:
+                    break;  // the next pass returns it
+                case Settled::Idle:
+                    clock.SkipTo(*next);
+                    break;
             }
             continue;
         }

@@ -191,4 +191,32 @@ TEST_F(MessagesTest, AFakeClockSkipsToTheNextTimerOnlyWhenNothingElseIsReady) {
     UnwatchDescriptor(p.Read());
 }
 
+TEST_F(MessagesTest, AFakeClocksSettleTimeIsNotCutShortByAnEmptyWakeUp) {
+    clocks::ScopedFakeClock clock(std::chrono::seconds(5));
+    Pipe p;
+    HWND h = Make();
+    HWND gone = Make();
+    WatchDescriptor(p.Read(), POLLIN, [](int fd, short) {
+        char c;
+        while (read(fd, &c, 1) == 1) {
+        }
+    });
+    ASSERT_EQ(SetTimer(h, 1, 60000, nullptr), 1u);
+    // A post whose window goes before delivery leaves a wake-up behind.
+    ASSERT_TRUE(PostMessage(gone, WM_USER, 0, 0));
+    DestroyWindow(gone);
+
+    std::thread writer([&] {
+        std::this_thread::sleep_for(10ms);
+        EXPECT_EQ(write(p.Write(), "x", 1), 1);
+    });
+    EXPECT_TRUE(WaitMessage(-1));
+    writer.join();
+    EXPECT_LT(clock.Skipped(), 1s);
+    ProcessMessages();
+    EXPECT_EQ(Count(WM_TIMER), 0);
+    KillTimer(h, 1);
+    UnwatchDescriptor(p.Read());
+}
+
 }  // namespace
