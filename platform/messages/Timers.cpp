@@ -129,9 +129,10 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
 }
 
 BOOL KillTimer(HWND hwnd, UINT_PTR id) {
-    KURS_TRACE(Messages, "KillTimer %p id %llu", static_cast<void*>(hwnd),
-               static_cast<unsigned long long>(id));
-    if (S().timers.erase(TimerKey{hwnd, id}) == 0) {
+    const bool existed = S().timers.erase(TimerKey{hwnd, id}) != 0;
+    KURS_TRACE(Messages, "KillTimer %p id %llu%s", static_cast<void*>(hwnd),
+               static_cast<unsigned long long>(id), existed ? "" : ": no such timer");
+    if (!existed) {
         SetLastError(kInvalidParameter);
         return FALSE;
     }

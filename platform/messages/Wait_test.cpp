@@ -1,12 +1,16 @@
-// The wait: watched descriptors, the backend hook, and a clock that skips idle time.
+// The wait: watched descriptors, the backend hook, a clock that skips idle time, and the
+// trace channel.
 
 #include "platform/messages/MessagesTestFixture.h"
 
+#include "platform/Trace.h"
 #include "platform/clock/FakeClock.h"
 
 #include <poll.h>
 
+#include <algorithm>
 #include <chrono>
+#include <string>
 #include <thread>
 
 using namespace win;
@@ -217,6 +221,37 @@ TEST_F(MessagesTest, AFakeClocksSettleTimeIsNotCutShortByAnEmptyWakeUp) {
     EXPECT_EQ(Count(WM_TIMER), 0);
     KillTimer(h, 1);
     UnwatchDescriptor(p.Read());
+}
+
+// ---- the trace channel -------------------------------------------------------------------------
+
+TEST_F(MessagesTest, TheMessagesTraceFollowsARequestOneLineAPlatformCall) {
+    HWND h = Make();
+    const unsigned before = trace::EnabledChannels();
+    trace::SetEnabledChannels(trace::ParseChannels("messages"));
+    testing::internal::CaptureStderr();
+    SetTimer(h, 7, 5000, nullptr);
+    PostMessage(h, WM_USER, 1, 2);
+    EXPECT_TRUE(WaitMessage(100));
+    ProcessMessages();
+    KillTimer(h, 7);
+    KillTimer(h, 7);
+    const std::string lines = testing::internal::GetCapturedStderr();
+    trace::SetEnabledChannels(before);
+
+    for (const char* expected : {"messages: SetTimer ", " id 7 every 5000 ms\n",
+                                 "messages: PostMessage ", " 0x0400 wParam 0x1 lParam 0x2\n",
+                                 "messages: WaitMessage(100) woke: a message is queued\n",
+                                 " id 7\n", " id 7: no such timer\n"}) {
+        EXPECT_NE(lines.find(expected), std::string::npos) << expected << " in\n" << lines;
+    }
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 5) << lines;
+
+    // Off: nothing.
+    testing::internal::CaptureStderr();
+    PostMessage(h, WM_USER, 1, 2);
+    ProcessMessages();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 }  // namespace

@@ -234,9 +234,12 @@ HWND CreateWindowEx(DWORD exStyle, const char* className, const char* windowName
     cs.lpszName = windowName;
     cs.lpszClass = className;
     cs.dwExStyle = exStyle;
-    KURS_TRACE(Messages, "CreateWindow \"%s\" \"%s\": %p%s%p", className,
-               windowName != nullptr ? windowName : "", static_cast<void*>(hwnd),
-               parent != nullptr ? ", child of " : "", static_cast<void*>(parent));
+    if (parent != nullptr) {
+        KURS_TRACE(Messages, "CreateWindow \"%s\": %p, child of %p", className,
+                   static_cast<void*>(hwnd), static_cast<void*>(parent));
+    } else {
+        KURS_TRACE(Messages, "CreateWindow \"%s\": %p", className, static_cast<void*>(hwnd));
+    }
     try {
         return CreationMessages(hwnd, cs, topLevel);
     } catch (...) {
