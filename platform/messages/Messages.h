@@ -26,6 +26,12 @@
 // message, a due timer, a ready descriptor) or the time-out passes; it is one
 // poll() over an eventfd that posts write to, the watched descriptors and
 // the next timer deadline.  It burns no CPU while it waits.
+//
+// Time: timers and waits read the installed clock (platform/clock/Clock.h);
+// due times are in its terms, so a backend compares them with clocks::Now().
+// Under a clock that skips idle time (a test's FakeClock), a wait with
+// nothing ready and only timers left moves the clock on to the next timer
+// instead of blocking.
 
 #include <chrono>
 #include <functional>
