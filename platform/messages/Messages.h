@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "platform/WinTypes.h"
+#include "platform/clock/Clock.h"
 #include "platform/messages/MessageNumbers.h"
 
 namespace win {
