@@ -2,11 +2,10 @@
 
 #include "runtime/DateTime.h"
 
-#include <sys/time.h>
-
 #include <cmath>
 #include <ctime>
 
+#include "platform/clock/Clock.h"
 #include "platform/locale/Locale.h"
 #include "runtime/Exceptions.h"
 
@@ -40,14 +39,16 @@ const long long kEpochOffset = DaysFromCivil(1899, 12, 30);
 constexpr double kMsPerDay = 86400000.0;
 
 TDateTime SystemClock() {
-    timeval tv{};
-    gettimeofday(&tv, nullptr);
-    const std::time_t t = tv.tv_sec;
+    const auto sinceEpoch = clocks::WallNow().time_since_epoch();
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
+    const std::time_t t = static_cast<std::time_t>(seconds.count());
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds).count();
     std::tm local{};
     localtime_r(&t, &local);
     TDateTime date = EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
     const int sec = local.tm_sec > 59 ? 59 : local.tm_sec;
-    return date + EncodeTime(local.tm_hour, local.tm_min, sec, static_cast<int>(tv.tv_usec / 1000));
+    return date + EncodeTime(local.tm_hour, local.tm_min, sec, static_cast<int>(ms));
 }
 
 runtime_detail::TClockFunction& Clock() {

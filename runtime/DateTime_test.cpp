@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <ctime>
+
+#include "platform/clock/FakeClock.h"
 #include "runtime/Exceptions.h"
 
 namespace {
@@ -47,6 +51,26 @@ TEST_F(DateTimeTest, DayNumbersCountFromTheEpoch) {
     EXPECT_EQ(DayOfWeek(EncodeDate(2000, 12, 7)), 5);  // Thursday
     EXPECT_EQ(DayOfWeek(EncodeDate(1899, 12, 30)), 7);
     EXPECT_EQ(DayOfWeek(-1), 6);
+}
+
+// Without a test clock of its own, the date comes from the installed clock
+// in local time.
+TEST_F(DateTimeTest, TodayIsTheInstalledClocksLocalDate) {
+    runtime_detail::SetClockForTesting(nullptr);
+    clocks::ScopedFakeClock clock;
+    std::tm local{};
+    local.tm_year = 2000 - 1900;
+    local.tm_mon = 11;
+    local.tm_mday = 7;
+    local.tm_hour = 12;
+    local.tm_min = 30;
+    local.tm_isdst = -1;
+    const auto noon = std::chrono::system_clock::from_time_t(std::mktime(&local));
+    clock.SetWallNow(noon + std::chrono::milliseconds(250));
+    EXPECT_EQ(Date(), EncodeDate(2000, 12, 7));
+    EXPECT_NEAR(Now() - Date(), EncodeTime(12, 30, 0, 250), 1000 / 86400000.0);
+    clock.Advance(std::chrono::hours(24));
+    EXPECT_EQ(Date(), EncodeDate(2000, 12, 8));
 }
 
 TEST_F(DateTimeTest, DayArithmeticAndToday) {

@@ -94,8 +94,8 @@ void TQtEventBridge::Sync() {
         watch.Write->setEnabled((events & POLLOUT) != 0);
     }
     if (sources.NextTimer) {
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-            *sources.NextTimer - std::chrono::steady_clock::now());
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(*sources.NextTimer -
+                                                                                clocks::Now());
         FTimer->start(static_cast<int>(std::clamp<long long>(wait.count(), 0, INT_MAX)));
     } else {
         FTimer->stop();

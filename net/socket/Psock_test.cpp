@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +18,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "platform/clock/FakeClock.h"
 #include "platform/messages/Messages.h"
 #include "platform/sockets/Winsock.h"
 #include "runtime/Exceptions.h"
@@ -29,11 +30,15 @@ using testpeer::Listener;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// The time as the message layer sees it, so that a test that installs a fake
+// clock measures in its terms.
+clocks::TimePoint Now() {
+    return clocks::Now();
+}
 
 void PumpFor(int ms) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < deadline) {
+    auto deadline = Now() + std::chrono::milliseconds(ms);
+    while (Now() < deadline) {
         win::WaitMessage(10);
         win::ProcessMessages();
     }
@@ -41,27 +46,48 @@ void PumpFor(int ms) {
 
 template <typename Pred>
 bool PumpUntil(Pred done, int ms = 3000) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (!done() && Clock::now() < deadline) {
+    auto deadline = Now() + std::chrono::milliseconds(ms);
+    while (!done() && Now() < deadline) {
         win::WaitMessage(10);
         win::ProcessMessages();
     }
     return done();
 }
 
-// Runs fn on a peer thread after a delay (the test thread is inside a wait).
-class Later {
+// Calls fn every period on the test thread, from inside whatever wait runs
+// then (a timer of the message layer), so that a fake clock paces it too.
+class Every {
   public:
-    template <typename Fn>
-    Later(std::chrono::milliseconds delay, Fn fn)
-        : FThread([delay, fn]() mutable {
-              std::this_thread::sleep_for(delay);
-              fn();
-          }) {}
-    ~Later() { FThread.join(); }
+    Every(std::chrono::milliseconds period, std::function<void()> fn) : FFn(std::move(fn)) {
+        FId = win::SetTimer(nullptr, 0, static_cast<win::UINT>(period.count()), &Tick);
+        EXPECT_NE(FId, 0u);
+        Running()[FId] = this;
+    }
+    ~Every() { Stop(); }
+    Every(const Every&) = delete;
+    Every& operator=(const Every&) = delete;
+
+    void Stop() {
+        if (FId != 0) {
+            win::KillTimer(nullptr, FId);
+            Running().erase(FId);
+            FId = 0;
+        }
+    }
 
   private:
-    std::thread FThread;
+    static std::map<win::UINT_PTR, Every*>& Running() {
+        static std::map<win::UINT_PTR, Every*> running;
+        return running;
+    }
+    static void Tick(win::HWND, win::UINT, win::UINT_PTR id, win::DWORD) {
+        auto it = Running().find(id);
+        if (it != Running().end())
+            it->second->FFn();
+    }
+
+    std::function<void()> FFn;
+    win::UINT_PTR FId = 0;
 };
 
 // The message of what fn raises, with its class checked.
@@ -199,9 +225,10 @@ TEST_F(Fixture, ConnectTimesOutOnAListenerThatDoesNotAnswer) {
     s.SetHost("127.0.0.1");
     s.SetPort(l.Port());
     s.SetTimeOut(400);
-    auto start = Clock::now();
+    clocks::ScopedFakeClock clock;
+    auto start = Now();
     EXPECT_EQ(Raised<ESockError>([&] { s.Connect(); }), "Connection Timed out");
-    auto took = Clock::now() - start;
+    auto took = Now() - start;
     EXPECT_GE(took, 350ms);
     EXPECT_LT(took, 5s);
     EXPECT_TRUE(s.TimedOut());
@@ -219,6 +246,7 @@ TEST_F(Fixture, CancelDuringTheConnectWait) {
     TPowersock* target = &s;
     static TPowersock* gTarget;
     gTarget = target;
+    clocks::ScopedFakeClock clock;
     win::UINT_PTR timer =
         win::SetTimer(nullptr, 0, 100, [](win::HWND, win::UINT, win::UINT_PTR id, win::DWORD) {
             win::KillTimer(nullptr, id);
@@ -447,14 +475,17 @@ TEST_F(Fixture, ReadLnLinesAndPieces) {
 
     {
         // A line in pieces, its LF last and late.
-        Later later(0ms, [&] {
-            peer.Send("ab");
-            std::this_thread::sleep_for(80ms);
-            peer.Send("c");
-            std::this_thread::sleep_for(80ms);
-            peer.Send("d\r");
-            std::this_thread::sleep_for(150ms);
-            peer.Send("\nnext");
+        clocks::ScopedFakeClock clock;
+        peer.Send("ab");
+        int tick = 0;
+        Every later(10ms, [&] {
+            ++tick;
+            if (tick == 8)
+                peer.Send("c");
+            else if (tick == 16)
+                peer.Send("d\r");
+            else if (tick == 31)
+                peer.Send("\nnext");
         });
         EXPECT_EQ(s.ReadLn(), "abcd\r\n");
     }
@@ -588,18 +619,15 @@ TEST_F(Fixture, CaptureTimeOutAndCancel) {
         Conn peer;
         ConnectPair(s, l, peer);
         s.SetTimeOut(500);
-        std::atomic<bool> stop{false};
-        std::thread dribble([&] {
-            while (!stop && peer.Send("."))
-                std::this_thread::sleep_for(50ms);
-        });
+        clocks::ScopedFakeClock clock;
+        peer.Send(".");
+        Every dribble(50ms, [&] { peer.Send("."); });
         String text;
-        auto start = Clock::now();
+        auto start = Now();
         EXPECT_EQ(Raised<EAbortError>([&] { s.CaptureString(text, -1); }),
                   "Socket capture aborted");
-        EXPECT_LT(Clock::now() - start, 3s);
-        stop = true;
-        dribble.join();
+        EXPECT_LT(Now() - start, 3s);
+        dribble.Stop();
         EXPECT_TRUE(s.TimedOut());
         EXPECT_FALSE(s.Canceled());  // consumed by the abort ending
         EXPECT_GT(text.size(), 3u);  // keeps what arrived
@@ -656,7 +684,12 @@ TEST_F(Fixture, AResetRaisesInEveryReaderWhateverItsTiming) {
             ConnectPair(s, l, peer);
             peer.Send("part of a line");
             if (whileWaiting) {
-                Later later(150ms, [&] { peer.Reset(); });
+                clocks::ScopedFakeClock clock;
+                std::unique_ptr<Every> later;
+                later = std::make_unique<Every>(150ms, [&] {
+                    later->Stop();
+                    peer.Reset();
+                });
                 EXPECT_EQ(Raised<ESockError>([&] { reader.read(s); }),
                           "10054:Connection reset by peer");
             } else {
@@ -693,11 +726,12 @@ TEST_F(Fixture, ATimeOutSpanBoundsSeveralReadsTogether) {
         Conn peer;
         ConnectPair(s, l, peer);
         s.SetTimeOut(1000);
-        std::atomic<bool> stop{false};
-        std::thread dribble([&] {
-            for (int i = 0; i < 8 && !stop; ++i) {
-                std::this_thread::sleep_for(250ms);
+        clocks::ScopedFakeClock clock;
+        int sent = 0;
+        Every dribble(250ms, [&] {
+            if (sent < 8) {
                 peer.Send("line\n");
+                ++sent;
             }
         });
         int lines = 0;
@@ -708,8 +742,7 @@ TEST_F(Fixture, ATimeOutSpanBoundsSeveralReadsTogether) {
             while (lines < 8 && s.ReadLn() == "line\n")
                 ++lines;
         });
-        stop = true;
-        dribble.join();
+        dribble.Stop();
         if (spanned) {
             EXPECT_EQ(raised, "Socket readln aborted");
             EXPECT_TRUE(s.TimedOut());
@@ -735,6 +768,7 @@ TEST_F(Fixture, ReadLnTimeOutOnASilentPeer) {
     ConnectPair(s, l, peer);
     s.SetTimeOut(300);
     peer.Send("no line end");
+    clocks::ScopedFakeClock clock;
     EXPECT_EQ(Raised<EAbortError>([&] { s.ReadLn(); }), "Socket readln aborted");
     EXPECT_TRUE(s.TimedOut());
 }
@@ -807,6 +841,7 @@ TEST_F(Fixture, BlockedSendEndsByTimeOutOrCancel) {
         peer.SetReceiveBuffer(4096);  // and it never reads
         static TPowersock* gTarget;
         gTarget = &s;
+        clocks::ScopedFakeClock clock;
         win::UINT_PTR timer = 0;
         if (byTimeOut) {
             s.SetTimeOut(300);
@@ -818,7 +853,7 @@ TEST_F(Fixture, BlockedSendEndsByTimeOutOrCancel) {
                                   });
         }
         const String block(65535, 'b');
-        auto start = Clock::now();
+        auto start = Now();
         std::string message;
         for (int i = 0; i < 10000 && message.empty(); ++i) {
             try {
@@ -828,7 +863,7 @@ TEST_F(Fixture, BlockedSendEndsByTimeOutOrCancel) {
             }
         }
         EXPECT_EQ(message, "Socket send aborted");
-        EXPECT_LT(Clock::now() - start, 5s);
+        EXPECT_LT(Now() - start, 5s);
         EXPECT_EQ(s.TimedOut(), byTimeOut);
         if (timer)
             win::KillTimer(nullptr, timer);
@@ -876,6 +911,7 @@ TEST_F(Fixture, AcceptEndsOnTheIncomingConnectionOrACancel) {
     s.SetLookupDone(false);
     static TPowersock* gTarget;
     gTarget = &s;
+    clocks::ScopedFakeClock clock;
     win::SetTimer(nullptr, 0, 100, [](win::HWND, win::UINT, win::UINT_PTR id, win::DWORD) {
         win::KillTimer(nullptr, id);
         gTarget->Cancel();
@@ -908,6 +944,7 @@ TEST_F(Fixture, DestroyedWhileAWaitRunsInAnOuterCall) {
         gVictim = new TPowersock(nullptr);
         Conn peer;
         ConnectPair(*gVictim, l, peer);
+        clocks::ScopedFakeClock clock;
         win::UINT_PTR timer =
             win::SetTimer(nullptr, 0, 100, [](win::HWND, win::UINT, win::UINT_PTR id, win::DWORD) {
                 win::KillTimer(nullptr, id);
@@ -971,6 +1008,7 @@ void CancelSoon(TPowersock& s) {
 // A lookup that gets no reply ends at the time-out or at a cancel with the
 // lookup's own texts; no connection is tried and none is reported failed.
 TEST_F(Fixture, ALookupWithoutAReplyEndsByTimeOutOrCancel) {
+    clocks::ScopedFakeClock clock;
     TPowersock s(nullptr);
     TDroppedLookups dropped(s.NotifyWindow());
     int failed = 0;
@@ -1085,9 +1123,9 @@ TEST_F(Fixture, ARefusedConnectWithoutATimeOutFails) {
     s.SetHost("127.0.0.1");
     s.SetPort(testpeer::UnusedPort());
     s.SetTimeOut(0);
-    const auto start = Clock::now();
+    const auto start = Now();
     EXPECT_EQ(Raised<ESockError>([&] { s.Connect(); }), "Connection Failed");
-    EXPECT_LT(Clock::now() - start, 3s);
+    EXPECT_LT(Now() - start, 3s);
     EXPECT_EQ(failed, 1);
     EXPECT_FALSE(s.TimedOut());
 }
@@ -1182,6 +1220,7 @@ TEST_F(Fixture, ACancelEndsReadLnCaptureFileAndSendFile) {
         TPowersock s(nullptr);
         Conn peer;
         ConnectPair(s, l, peer);
+        clocks::ScopedFakeClock clock;
         CancelSoon(s);
         EXPECT_EQ(Raised<EAbortError>([&] { s.ReadLn(); }), "Socket readln aborted");
         EXPECT_FALSE(s.TimedOut());

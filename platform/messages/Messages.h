@@ -26,6 +26,12 @@
 // message, a due timer, a ready descriptor) or the time-out passes; it is one
 // poll() over an eventfd that posts write to, the watched descriptors and
 // the next timer deadline.  It burns no CPU while it waits.
+//
+// Time: timers and waits read the installed clock (platform/clock/Clock.h);
+// due times are in its terms, so a backend compares them with clocks::Now().
+// Under a clock that skips idle time (a test's FakeClock), a wait with
+// nothing ready and only timers left moves the clock on to the next timer
+// instead of blocking.
 
 #include <chrono>
 #include <functional>
@@ -35,70 +41,13 @@
 #include <vector>
 
 #include "platform/WinTypes.h"
+#include "platform/clock/Clock.h"
+#include "platform/messages/MessageNumbers.h"
 
 namespace win {
 
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
-
-// ---- message numbers -------------------------------------------------------
-constexpr UINT WM_NULL = 0x0000;
-constexpr UINT WM_CREATE = 0x0001;
-constexpr UINT WM_DESTROY = 0x0002;
-constexpr UINT WM_MOVE = 0x0003;
-constexpr UINT WM_SIZE = 0x0005;
-constexpr UINT WM_ACTIVATE = 0x0006;
-constexpr UINT WM_SETFOCUS = 0x0007;
-constexpr UINT WM_KILLFOCUS = 0x0008;
-constexpr UINT WM_ENABLE = 0x000A;
-constexpr UINT WM_SETTEXT = 0x000C;
-constexpr UINT WM_GETTEXT = 0x000D;
-constexpr UINT WM_GETTEXTLENGTH = 0x000E;
-constexpr UINT WM_PAINT = 0x000F;
-constexpr UINT WM_CLOSE = 0x0010;
-constexpr UINT WM_QUERYENDSESSION = 0x0011;
-constexpr UINT WM_QUIT = 0x0012;
-constexpr UINT WM_ERASEBKGND = 0x0014;
-constexpr UINT WM_SHOWWINDOW = 0x0018;
-constexpr UINT WM_ACTIVATEAPP = 0x001C;
-constexpr UINT WM_GETMINMAXINFO = 0x0024;
-constexpr UINT WM_WINDOWPOSCHANGING = 0x0046;
-constexpr UINT WM_WINDOWPOSCHANGED = 0x0047;
-constexpr UINT WM_NCCREATE = 0x0081;
-constexpr UINT WM_NCDESTROY = 0x0082;
-constexpr UINT WM_NCCALCSIZE = 0x0083;
-constexpr UINT WM_NCHITTEST = 0x0084;
-constexpr UINT WM_KEYDOWN = 0x0100;
-constexpr UINT WM_KEYUP = 0x0101;
-constexpr UINT WM_CHAR = 0x0102;
-constexpr UINT WM_COMMAND = 0x0111;
-constexpr UINT WM_SYSCOMMAND = 0x0112;
-constexpr UINT WM_TIMER = 0x0113;
-constexpr UINT WM_INITMENUPOPUP = 0x0117;
-constexpr UINT WM_MOUSEMOVE = 0x0200;
-constexpr UINT WM_LBUTTONDOWN = 0x0201;
-constexpr UINT WM_LBUTTONUP = 0x0202;
-constexpr UINT WM_USER = 0x0400;
-constexpr UINT WM_APP = 0x8000;
-
-// WM_SIZE wParam
-constexpr WPARAM SIZE_RESTORED = 0;
-constexpr WPARAM SIZE_MINIMIZED = 1;
-constexpr WPARAM SIZE_MAXIMIZED = 2;
-
-// WM_SYSCOMMAND wParam (the low four bits are the platform's own)
-constexpr WPARAM SC_SIZE = 0xF000;
-constexpr WPARAM SC_MOVE = 0xF010;
-constexpr WPARAM SC_MINIMIZE = 0xF020;
-constexpr WPARAM SC_MAXIMIZE = 0xF030;
-constexpr WPARAM SC_CLOSE = 0xF060;
-constexpr WPARAM SC_RESTORE = 0xF120;
-
-// WM_NCHITTEST results
-constexpr LRESULT HTNOWHERE = 0;
-constexpr LRESULT HTCLIENT = 1;
-constexpr LRESULT HTLEFT = 10;
-constexpr LRESULT HTBOTTOMRIGHT = 17;
 
 // ---- window styles ---------------------------------------------------------
 constexpr DWORD WS_OVERLAPPED = 0x00000000;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "platform/Trace.h"
+#include "platform/clock/Clock.h"
 #include "platform/files/ConfigFiles.h"
 #include "platform/registry/RegistryFile.h"
 #include "platform/registry/RegistryKeys.h"
@@ -92,7 +94,7 @@ const char* const kRootNames[7] = {
     "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA"};
 
 std::int64_t Now() {
-    return static_cast<std::int64_t>(std::time(nullptr));
+    return static_cast<std::int64_t>(std::chrono::system_clock::to_time_t(clocks::WallNow()));
 }
 
 // An exclusive lock on NAME.reg.lock, released when the object goes away.
@@ -138,7 +140,7 @@ void RemoveStaleTemporaries(const std::string& dir, const std::string& baseName)
 
 std::string CorruptName(const std::string& file) {
     char stamp[32];
-    const std::time_t t = std::time(nullptr);
+    const std::time_t t = std::chrono::system_clock::to_time_t(clocks::WallNow());
     struct tm tm;
     ::gmtime_r(&t, &tm);
     std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
