@@ -23,11 +23,12 @@ PLATFORM = ["platform", "platform/*"]
 # under x; an entry ending in ".h" allows that one header only.
 LAYERS = {
     "platform": [],
+    "platform/clock": ["platform"],
     "platform/files": ["platform"],
     "platform/locale": ["platform"],
-    "platform/messages": ["platform"],
-    "platform/sockets": ["platform", "platform/messages"],
-    "platform/registry": ["platform", "platform/files"],
+    "platform/messages": ["platform", "platform/clock"],
+    "platform/sockets": ["platform", "platform/clock", "platform/messages"],
+    "platform/registry": ["platform", "platform/clock", "platform/files"],
     "platform/profile": ["platform", "platform/files"],
     "runtime": PLATFORM,
     "net/socket": ["runtime"] + PLATFORM,
