@@ -4,7 +4,9 @@
 
 #include "net/http/NMURL.h"
 #include "net/http/NMUUE.h"
+#include "platform/Trace.h"
 #include "runtime/Exceptions.h"
+#include "runtime/ScopeGuard.h"
 #include "runtime/Streams.h"
 
 namespace {
@@ -27,6 +29,26 @@ std::string_view WithoutLineEnd(std::string_view line) {
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
     return line;
+}
+
+// The text without the blanks (control characters and spaces) around it,
+// as Trim cuts them, without a copy.
+std::string_view WithoutBlanks(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+// A peer's text for a trace line: control bytes shown as '?', at most
+// 200 bytes, so a hostile answer cannot drive the terminal.
+String Printable(std::string_view text) {
+    String shown(WithoutLineEnd(text).substr(0, 200));
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < ' ' || c == '\x7f')
+            c = '?';
+    return shown;
 }
 
 // A header value ends at a NUL byte: carried into the next request, a NUL
@@ -241,11 +263,16 @@ void TNMHTTP::Unlink(const String& URL, const String& LinkValue) {
 }
 
 void TNMHTTP::RunCommand() {
-    for (int pass = 1;; ++pass) {
-        if (!RunPass())
-            return;
-        if (pass >= MaxRedirectPasses)
-            throw Exception(String("Too many redirects"));
+    try {
+        for (int pass = 1;; ++pass) {
+            if (!RunPass())
+                return;
+            if (pass >= MaxRedirectPasses)
+                throw Exception(String("Too many redirects"));
+        }
+    } catch (const Exception& e) {
+        KURS_TRACE(Http, "failed: %s", Printable(e.Message()).c_str());
+        throw;
     }
 }
 
@@ -255,7 +282,15 @@ bool TNMHTTP::RunPass() {
     if (OnAboutToSend)
         OnAboutToSend(this);
 
-    try {
+    {
+        // The connection is closed before the caller sees a failure; a
+        // second failure while closing must not hide the first.
+        ScopeFail disconnect([this] {
+            try {
+                Disconnect();
+            } catch (...) {
+            }
+        });
         Connect();
         SendRequest();
         SetReplyCode(0);
@@ -272,14 +307,6 @@ bool TNMHTTP::RunPass() {
         } else if (OnFailure) {
             OnFailure(FCommand);
         }
-    } catch (...) {
-        // The connection is closed before the caller sees the failure; a
-        // second failure while closing must not hide the first.
-        try {
-            Disconnect();
-        } catch (...) {
-        }
-        throw;
     }
     Disconnect();
 
@@ -300,6 +327,7 @@ bool TNMHTTP::RunPass() {
         // root at port 80.
         if (!FRequestURL.empty() && FRequestURL.find('/') == String::npos)
             FRequestURL = "http://" + Host() + "/" + FRequestURL;
+        KURS_TRACE(Http, "redirect %d to %s", code, Printable(FRequestURL).c_str());
         return true;
     }
     if (code == 401 && OnAuthenticationNeeded)
@@ -414,6 +442,7 @@ void TNMHTTP::BuildRequest() {
 }
 
 void TNMHTTP::SendRequest() {
+    KURS_TRACE(Http, "request %s", Printable((*FRequestHeaders)[0]).c_str());
     Write(FRequestHeaders->Text());
     Writeln("");
     if (!HasBody(FCommand))
@@ -454,6 +483,7 @@ void TNMHTTP::ReadResponseHeader() {
     };
 
     String line = readHeadLine();
+    KURS_TRACE(Http, "status %s", Printable(line).c_str());
     if (!line.empty()) {
         int code = 0;
         if (TryStrToInt(ExtractField(line, ' ', 2), code)) {
@@ -469,16 +499,19 @@ void TNMHTTP::ReadResponseHeader() {
     std::int64_t contentLength = -1;
     for (;;) {
         line = readHeadLine();
-        const String first = ExtractField(UpperCase(line), ' ', 1);
-        const std::string_view content = WithoutLineEnd(line);
-        if (first == "SET-COOKIE:")
+        // The first word is the line up to its first space, line end and all.
+        const std::string_view text = line;
+        const std::string_view first = text.substr(0, text.find(' '));
+        const std::string_view content = WithoutLineEnd(text);
+        if (SameText(first, "SET-COOKIE:"))
             FReceivedCookie = HeaderValue(content, 13);
-        else if (first == "LOCATION:")
+        else if (SameText(first, "LOCATION:"))
             FRedirectLocation = HeaderValue(content, 11);
 
         if (const std::size_t colon = content.find(':'); colon != std::string_view::npos) {
-            const String name = Trim(content.substr(0, colon));
-            const String value = Trim(content.substr(colon + 1));
+            const std::string_view name = WithoutBlanks(content.substr(0, colon));
+            const std::string_view value = WithoutBlanks(content.substr(colon + 1));
+            KURS_TRACE(Http, "header %s", Printable(name).c_str());
             if (SameText(name, "Connection") || SameText(name, "Proxy-Connection"))
                 keepAlive = keepAlive || SameText(value, "keep-alive");
             else if (SameText(name, "Content-Length") && !ParseLength(value, contentLength))
@@ -497,6 +530,7 @@ void TNMHTTP::ReadResponseHeader() {
 void TNMHTTP::ReadBody() {
     if (FInputFileMode) {
         CaptureFile(FBody, FKeepAliveLength);
+        KURS_TRACE(Http, "body %lld bytes to a file", static_cast<long long>(BytesReceived()));
         return;
     }
     std::int64_t limit = FMaxBodyInMemory + 1;
@@ -511,6 +545,7 @@ void TNMHTTP::ReadBody() {
     CaptureString(FBody, static_cast<int>(limit));
     if (FKeepAliveLength >= 0 && static_cast<std::int64_t>(FBody.size()) > FKeepAliveLength)
         FBody.resize(static_cast<std::size_t>(FKeepAliveLength));
+    KURS_TRACE(Http, "body %zu bytes", FBody.size());
     if (static_cast<std::int64_t>(FBody.size()) > FMaxBodyInMemory)
         throw ESockError(String("Answer too large"));
 }
