@@ -46,27 +46,33 @@ demo: build
 	@tools/demo.sh build/default
 
 FUZZ_SECONDS ?= 120
+FUZZ_FOLDERS := platform;platform/messages;platform/locale;platform/sockets;platform/registry;platform/profile;runtime;net/socket;net/http;tools/rates-server;tools/rates-server/upstream
+FUZZ_FLAGS    = -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=4096 -print_final_stats=1
+# Every target is built with AddressSanitizer (build/fuzz); the response
+# reader also without it (build/fuzz-fast), several times faster, and runs
+# there on every core (each job's log is printed when it ends); its corpus is
+# then replayed under AddressSanitizer.
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DKURS_FUZZ=ON -DKURS_BENCHMARKS=OFF \
-	    "-DKURS_ONLY=platform;platform/messages;platform/locale;platform/sockets;platform/registry;platform/profile;runtime;net/socket;net/http;tools/rates-server;tools/rates-server/upstream" >/dev/null
+	    -DKURS_FUZZ=ON -DKURS_BENCHMARKS=OFF "-DKURS_ONLY=$(FUZZ_FOLDERS)" >/dev/null
 	cmake --build build/fuzz --target kurs_http_fuzz kurs_bank_xml_fuzz kurs_registry_fuzz \
 	    kurs_profile_fuzz kurs_rates_http_fuzz -j $(JOBS)
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz-fast -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DKURS_FUZZ=ON -DKURS_FUZZ_ASAN=OFF -DKURS_BENCHMARKS=OFF "-DKURS_ONLY=$(FUZZ_FOLDERS)" >/dev/null
+	cmake --build build/fuzz-fast --target kurs_http_fuzz -j $(JOBS)
 	mkdir -p build/fuzz/corpus build/fuzz/xml-corpus build/fuzz/registry-corpus \
 	    build/fuzz/profile-corpus build/fuzz/rates-http-corpus
-	build/fuzz/net/http/kurs_http_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=100000 \
-	    -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus net/http/fuzz-corpus
-	build/fuzz/tools/rates-server/upstream/kurs_bank_xml_fuzz -max_total_time=$(FUZZ_SECONDS) \
-	    -max_len=65536 -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/xml-corpus \
-	    tools/rates-server/upstream/testdata
-	build/fuzz/platform/registry/kurs_registry_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
-	    -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/registry-corpus \
-	    platform/registry/fuzz-corpus
-	build/fuzz/platform/profile/kurs_profile_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
-	    -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/profile-corpus \
-	    platform/profile/fuzz-corpus
-	build/fuzz/tools/rates-server/kurs_rates_http_fuzz -max_total_time=$(FUZZ_SECONDS) \
-	    -max_len=65536 -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
+	cd build/fuzz-fast/net/http && ./kurs_http_fuzz -jobs=$(JOBS) -workers=$(JOBS) $(FUZZ_FLAGS) \
+	    -max_len=100000 $(CURDIR)/build/fuzz/corpus $(CURDIR)/net/http/fuzz-corpus
+	build/fuzz/net/http/kurs_http_fuzz -runs=0 -max_len=100000 -timeout=10 -rss_limit_mb=4096 \
+	    build/fuzz/corpus net/http/fuzz-corpus
+	build/fuzz/tools/rates-server/upstream/kurs_bank_xml_fuzz $(FUZZ_FLAGS) -max_len=65536 \
+	    build/fuzz/xml-corpus tools/rates-server/upstream/testdata
+	build/fuzz/platform/registry/kurs_registry_fuzz $(FUZZ_FLAGS) -max_len=65536 \
+	    build/fuzz/registry-corpus platform/registry/fuzz-corpus
+	build/fuzz/platform/profile/kurs_profile_fuzz $(FUZZ_FLAGS) -max_len=65536 \
+	    build/fuzz/profile-corpus platform/profile/fuzz-corpus
+	build/fuzz/tools/rates-server/kurs_rates_http_fuzz $(FUZZ_FLAGS) -max_len=65536 \
 	    build/fuzz/rates-http-corpus tools/rates-server/fuzz-corpus
 
 # build/default/kurs_<version>_<arch>.deb, made from that build; it installs under /usr.

@@ -1,6 +1,9 @@
 #include "app/ReportCommand.h"
 
+#include <unistd.h>
+
 #include <cctype>
+#include <cstdlib>
 
 #include "app/StoredSettings.h"
 #include "app/untMain.h"
@@ -212,4 +215,48 @@ int RunReportCommand(const std::vector<std::string>& Args, std::ostream& Out, st
     Application->DoneApplication();
     SetMessageBoxListener(nullptr);
     return boxes > 0 ? 1 : 0;
+}
+
+std::optional<std::string> HugePageTunables(const char* Current) {
+    constexpr std::string_view kName = "glibc.malloc.hugetlb";
+    const std::string_view current = Current ? Current : "";
+    // The value is a colon-separated list of name=value.
+    std::string_view rest = current;
+    while (!rest.empty()) {
+        const std::size_t colon = rest.find(':');
+        const std::string_view item = rest.substr(0, colon);
+        if (item.substr(0, item.find('=')) == kName)
+            return std::nullopt;
+        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+    }
+    std::string value(current);
+    if (!value.empty())
+        value += ':';
+    value += kName;
+    value += "=1";
+    return value;
+}
+
+void RestartWithHugePages(char** Argv) {
+    const char* current = std::getenv("GLIBC_TUNABLES");
+    const std::optional<std::string> wanted = HugePageTunables(current);
+    if (!wanted)
+        return;
+    const std::optional<std::string> before =
+        current ? std::optional<std::string>(current) : std::nullopt;
+    // The program's own file by its real name, which the new start keeps as
+    // its process name ("exe" through the /proc link itself).
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0 || length >= static_cast<ssize_t>(sizeof self - 1))
+        return;
+    self[length] = '\0';
+    if (::setenv("GLIBC_TUNABLES", wanted->c_str(), 1) != 0)
+        return;
+    ::execv(self, Argv);
+    // Still here: run as started, with the environment as it was.
+    if (before)
+        ::setenv("GLIBC_TUNABLES", before->c_str(), 1);
+    else
+        ::unsetenv("GLIBC_TUNABLES");
 }

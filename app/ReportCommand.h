@@ -44,3 +44,15 @@ std::string TerminalText(const String& Text);
 
 // Runs the whole command; the result is the exit status.
 int RunReportCommand(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+
+// The value GLIBC_TUNABLES should have so that the C library's allocator
+// asks for huge pages: Current (null when unset) with that tunable added, or
+// nothing when Current sets it already, to whatever value.
+std::optional<std::string> HugePageTunables(const char* Current);
+
+// kurs-report keeps a page of up to 256 MiB in memory twice (the answer and
+// its lines), and first touching that much new memory one small page at a
+// time costs more than receiving it.  The allocator asks for huge pages only
+// when told so at start-up, so the program starts itself once more with
+// that tunable set.  Returns when it was set already or the new start failed.
+void RestartWithHugePages(char** Argv);

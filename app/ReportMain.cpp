@@ -5,6 +5,7 @@
 #include "app/ReportCommand.h"
 
 int main(int argc, char** argv) {
+    RestartWithHugePages(argv);
     std::vector<std::string> args(argv + 1, argv + argc);
     return RunReportCommand(args, std::cout, std::cerr);
 }

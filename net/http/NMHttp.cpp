@@ -1,10 +1,15 @@
 #include "net/http/NMHttp.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <limits>
 
 #include "net/http/NMURL.h"
 #include "net/http/NMUUE.h"
+#include "platform/Trace.h"
 #include "runtime/Exceptions.h"
+#include "runtime/ScopeGuard.h"
 #include "runtime/Streams.h"
 
 namespace {
@@ -29,6 +34,26 @@ std::string_view WithoutLineEnd(std::string_view line) {
     return line;
 }
 
+// The text without the blanks (control characters and spaces) around it,
+// as Trim cuts them, without a copy.
+std::string_view WithoutBlanks(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+// A peer's text for a trace line: control bytes shown as '?', at most
+// 200 bytes, so a hostile answer cannot drive the terminal.
+String Printable(std::string_view text) {
+    String shown(WithoutLineEnd(text).substr(0, 200));
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < ' ' || c == '\x7f')
+            c = '?';
+    return shown;
+}
+
 // A header value ends at a NUL byte: carried into the next request, a NUL
 // would cut the request short, since a text goes out only up to its first NUL.
 String HeaderValue(std::string_view line, int position) {
@@ -36,6 +61,21 @@ String HeaderValue(std::string_view line, int position) {
     if (const std::size_t nul = value.find('\0'); nul != String::npos)
         value.resize(nul);
     return value;
+}
+
+// Asks for huge pages for the room of a large body kept in memory, where the
+// system gives them on request: touching hundreds of megabytes of new memory
+// one small page at a time costs more than receiving them.  Only whole huge
+// pages inside the room are marked; a system without them ignores the advice.
+void PreferHugePages(const String& room) {
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    if (room.capacity() < 4 * kHugePage)
+        return;
+    const auto begin = reinterpret_cast<std::uintptr_t>(room.data());
+    const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t end = (begin + room.capacity()) & ~(kHugePage - 1);
+    if (end > first)
+        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
 }
 
 // A Content-Length value: decimal digits only (blanks around allowed).
@@ -241,11 +281,16 @@ void TNMHTTP::Unlink(const String& URL, const String& LinkValue) {
 }
 
 void TNMHTTP::RunCommand() {
-    for (int pass = 1;; ++pass) {
-        if (!RunPass())
-            return;
-        if (pass >= MaxRedirectPasses)
-            throw Exception(String("Too many redirects"));
+    try {
+        for (int pass = 1;; ++pass) {
+            if (!RunPass())
+                return;
+            if (pass >= MaxRedirectPasses)
+                throw Exception(String("Too many redirects"));
+        }
+    } catch (const Exception& e) {
+        KURS_TRACE(Http, "failed: %s", Printable(e.Message()).c_str());
+        throw;
     }
 }
 
@@ -255,7 +300,15 @@ bool TNMHTTP::RunPass() {
     if (OnAboutToSend)
         OnAboutToSend(this);
 
-    try {
+    {
+        // The connection is closed before the caller sees a failure; a
+        // second failure while closing must not hide the first.
+        ScopeFail disconnect([this] {
+            try {
+                Disconnect();
+            } catch (...) {
+            }
+        });
         Connect();
         SendRequest();
         SetReplyCode(0);
@@ -272,14 +325,6 @@ bool TNMHTTP::RunPass() {
         } else if (OnFailure) {
             OnFailure(FCommand);
         }
-    } catch (...) {
-        // The connection is closed before the caller sees the failure; a
-        // second failure while closing must not hide the first.
-        try {
-            Disconnect();
-        } catch (...) {
-        }
-        throw;
     }
     Disconnect();
 
@@ -300,6 +345,7 @@ bool TNMHTTP::RunPass() {
         // root at port 80.
         if (!FRequestURL.empty() && FRequestURL.find('/') == String::npos)
             FRequestURL = "http://" + Host() + "/" + FRequestURL;
+        KURS_TRACE(Http, "redirect %d to %s", code, Printable(FRequestURL).c_str());
         return true;
     }
     if (code == 401 && OnAuthenticationNeeded)
@@ -414,6 +460,7 @@ void TNMHTTP::BuildRequest() {
 }
 
 void TNMHTTP::SendRequest() {
+    KURS_TRACE(Http, "request %s", Printable((*FRequestHeaders)[0]).c_str());
     Write(FRequestHeaders->Text());
     Writeln("");
     if (!HasBody(FCommand))
@@ -454,6 +501,7 @@ void TNMHTTP::ReadResponseHeader() {
     };
 
     String line = readHeadLine();
+    KURS_TRACE(Http, "status %s", Printable(line).c_str());
     if (!line.empty()) {
         int code = 0;
         if (TryStrToInt(ExtractField(line, ' ', 2), code)) {
@@ -469,16 +517,19 @@ void TNMHTTP::ReadResponseHeader() {
     std::int64_t contentLength = -1;
     for (;;) {
         line = readHeadLine();
-        const String first = ExtractField(UpperCase(line), ' ', 1);
-        const std::string_view content = WithoutLineEnd(line);
-        if (first == "SET-COOKIE:")
+        // The first word is the line up to its first space, line end and all.
+        const std::string_view text = line;
+        const std::string_view first = text.substr(0, text.find(' '));
+        const std::string_view content = WithoutLineEnd(text);
+        if (SameText(first, "SET-COOKIE:"))
             FReceivedCookie = HeaderValue(content, 13);
-        else if (first == "LOCATION:")
+        else if (SameText(first, "LOCATION:"))
             FRedirectLocation = HeaderValue(content, 11);
 
         if (const std::size_t colon = content.find(':'); colon != std::string_view::npos) {
-            const String name = Trim(content.substr(0, colon));
-            const String value = Trim(content.substr(colon + 1));
+            const std::string_view name = WithoutBlanks(content.substr(0, colon));
+            const std::string_view value = WithoutBlanks(content.substr(colon + 1));
+            KURS_TRACE(Http, "header %s", Printable(name).c_str());
             if (SameText(name, "Connection") || SameText(name, "Proxy-Connection"))
                 keepAlive = keepAlive || SameText(value, "keep-alive");
             else if (SameText(name, "Content-Length") && !ParseLength(value, contentLength))
@@ -497,6 +548,7 @@ void TNMHTTP::ReadResponseHeader() {
 void TNMHTTP::ReadBody() {
     if (FInputFileMode) {
         CaptureFile(FBody, FKeepAliveLength);
+        KURS_TRACE(Http, "body %lld bytes to a file", static_cast<long long>(BytesReceived()));
         return;
     }
     std::int64_t limit = FMaxBodyInMemory + 1;
@@ -506,11 +558,14 @@ void TNMHTTP::ReadBody() {
     // body arrives without a copy on the way (the last answer's room, already
     // in memory, is used again when it is larger).
     FBody.clear();
-    if (FContentLength >= 0 && FContentLength <= FMaxBodyInMemory)
+    if (FContentLength >= 0 && FContentLength <= FMaxBodyInMemory) {
         FBody.reserve(static_cast<std::size_t>(FContentLength));
+        PreferHugePages(FBody);
+    }
     CaptureString(FBody, static_cast<int>(limit));
     if (FKeepAliveLength >= 0 && static_cast<std::int64_t>(FBody.size()) > FKeepAliveLength)
         FBody.resize(static_cast<std::size_t>(FKeepAliveLength));
+    KURS_TRACE(Http, "body %zu bytes", FBody.size());
     if (static_cast<std::int64_t>(FBody.size()) > FMaxBodyInMemory)
         throw ESockError(String("Answer too large"));
 }

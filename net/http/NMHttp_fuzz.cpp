@@ -1,9 +1,9 @@
 // Fuzz target: an arbitrary answer from the server, read by the client's
 // response reader and body capture.  Nothing may crash, hang or overrun;
 // every failure must be an Exception, and the connection is closed after
-// every operation.  The answer comes through an in-process socket pair
-// (NMHttp_fuzz_answer.h), a new one per input, so an input costs a few
-// system calls and nothing of it is kept.
+// every operation.  The answer is served from memory on an in-process
+// socket pair (NMHttp_fuzz_answer.h), a new one per input, so an input costs
+// a few system calls and nothing of it is kept.
 
 #include <cstddef>
 #include <cstdint>

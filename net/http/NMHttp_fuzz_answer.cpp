@@ -1,12 +1,16 @@
-// The answer of the response reader's fuzz target, through an in-process
-// socket pair instead of a loopback server.  This program's connect to the
-// fuzz address puts one end of a fresh pair in place of the socket's
-// descriptor, already connected; the input is written to the other end,
-// which then shuts its sending side, so the client reads the input and an
-// orderly close.  The request the client sends stays unread in the pair and
-// goes with it, so memory stays flat over millions of inputs, and no port or
-// server thread is involved (an input larger than the pair's buffer gets a
-// writer thread for its rest).
+// The answer of the response reader's fuzz target, served from memory.
+//
+// This program's connect to the fuzz address puts a duplicate of one end of
+// an in-process socket pair in place of the socket's descriptor, already
+// connected; the other end never sends and has shut its sending side, so the
+// pair, made once and kept, always shows an orderly close.  The descriptor is
+// thus a real connected socket for everything that watches it (readiness,
+// the close), but the receives and sends of the client on it never reach the
+// kernel: recv hands out the input from memory (MSG_PEEK included) and then
+// reports the close, send takes the request and drops it.  An input costs
+// the same few system calls whatever its number of header lines, and nothing
+// of it is kept, so memory stays flat over millions of inputs.  Every other
+// descriptor goes to the kernel unchanged.
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -14,11 +18,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <thread>
+#include <cstring>
 
 #include "net/http/NMHttp_fuzz_answer.h"
 
@@ -28,10 +31,14 @@ constexpr std::uint32_t kLoopback = 0x7F000001;
 
 const std::uint8_t* gAnswer = nullptr;
 std::size_t gAnswerSize = 0;
-// The peer end of the current pair, closed after the operation.
-int gPeer = -1;
-// Writes what did not fit in the pair's buffer at once.
-std::thread gRestWriter;
+// How much of the answer the client has taken.
+std::size_t gTaken = 0;
+// The client's descriptor while it holds the answer, else -1.
+int gClient = -1;
+// Whether the client has connected during the current input.
+bool gConnected = false;
+// The end of the pair that each connect duplicates, -1 until first needed.
+int gAnswerEnd = -1;
 
 bool IsFuzzAddress(const sockaddr* addr, socklen_t len) {
     if (!addr || len < sizeof(sockaddr_in) || addr->sa_family != AF_INET)
@@ -40,55 +47,20 @@ bool IsFuzzAddress(const sockaddr* addr, socklen_t len) {
     return ntohs(in->sin_port) == FuzzAnswerPort && ntohl(in->sin_addr.s_addr) == kLoopback;
 }
 
-// Puts the client end of a new pair in place of fd and sends the answer from
-// the other end.
+// Puts the answering end of the pair in place of fd.
 int ConnectToAnswer(int fd) {
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
+    if (gAnswerEnd < 0) {
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
+            return -1;
+        ::shutdown(pair[1], SHUT_WR);
+        gAnswerEnd = pair[0];  // the other end stays open, unused, for good
+    }
+    if (::dup3(gAnswerEnd, fd, O_CLOEXEC) < 0)
         return -1;
-    if (::dup3(pair[0], fd, O_CLOEXEC) < 0) {
-        ::close(pair[0]);
-        ::close(pair[1]);
-        return -1;
-    }
-    ::close(pair[0]);
-    gPeer = pair[1];
-
-    std::size_t sent = 0;
-    while (sent < gAnswerSize) {
-        const ssize_t n = ::send(gPeer, gAnswer + sent, gAnswerSize - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        break;
-    }
-    if (sent == gAnswerSize) {
-        ::shutdown(gPeer, SHUT_WR);
-        return 0;
-    }
-    // The rest waits for the client to read: a blocking writer on its own
-    // thread, joined when the operation is over.
-    const int peer = gPeer;
-    const int flags = ::fcntl(peer, F_GETFL);
-    ::fcntl(peer, F_SETFL, flags & ~O_NONBLOCK);
-    const std::uint8_t* rest = gAnswer + sent;
-    const std::size_t restSize = gAnswerSize - sent;
-    gRestWriter = std::thread([peer, rest, restSize] {
-        std::size_t done = 0;
-        while (done < restSize) {
-            const ssize_t n = ::send(peer, rest + done, restSize - done, MSG_NOSIGNAL);
-            if (n > 0)
-                done += static_cast<std::size_t>(n);
-            else if (n < 0 && errno == EINTR)
-                continue;
-            else
-                break;
-        }
-        ::shutdown(peer, SHUT_WR);
-    });
+    gClient = fd;
+    gConnected = true;
+    gTaken = 0;
     return 0;
 }
 
@@ -97,23 +69,45 @@ int ConnectToAnswer(int fd) {
 void BeginFuzzAnswer(const std::uint8_t* data, std::size_t size) {
     gAnswer = data;
     gAnswerSize = size;
+    gTaken = 0;
 }
 
 void EndFuzzAnswer() {
-    if (gRestWriter.joinable()) {
-        // The client may have stopped reading: wake the writer.
-        ::shutdown(gPeer, SHUT_RDWR);
-        gRestWriter.join();
-    }
-    if (gPeer >= 0)
-        ::close(gPeer);
-    gPeer = -1;
+    gConnected = false;
+    gClient = -1;
+    gAnswer = nullptr;
+    gAnswerSize = 0;
 }
 
-// The connect of this program: the fuzz address gets the pair, the rest the
-// kernel's connect.
+// The socket calls of this program: the answering descriptor is served here,
+// the rest goes to the kernel.
 extern "C" int connect(int fd, const sockaddr* addr, socklen_t len) {
-    if (IsFuzzAddress(addr, len) && gPeer < 0)
+    if (IsFuzzAddress(addr, len) && !gConnected)
         return ConnectToAnswer(fd);
     return static_cast<int>(::syscall(SYS_connect, fd, addr, len));
+}
+
+extern "C" ssize_t recv(int fd, void* buf, std::size_t len, int flags) {
+    if (fd < 0 || fd != gClient)
+        return ::syscall(SYS_recvfrom, fd, buf, len, flags, nullptr, nullptr);
+    const std::size_t n = std::min(len, gAnswerSize - gTaken);
+    if (n > 0)
+        std::memcpy(buf, gAnswer + gTaken, n);
+    if (!(flags & MSG_PEEK))
+        gTaken += n;
+    return static_cast<ssize_t>(n);
+}
+
+extern "C" ssize_t send(int fd, const void* buf, std::size_t len, int flags) {
+    if (fd < 0 || fd != gClient)
+        return ::syscall(SYS_sendto, fd, buf, len, flags, nullptr, 0);
+    return static_cast<ssize_t>(len);
+}
+
+// The client's close ends its hold on the answer: a socket it makes next may
+// get the same number.
+extern "C" int close(int fd) {
+    if (fd >= 0 && fd == gClient)
+        gClient = -1;
+    return static_cast<int>(::syscall(SYS_close, fd));
 }

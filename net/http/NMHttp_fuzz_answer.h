@@ -11,5 +11,6 @@ constexpr std::uint16_t FuzzAnswerPort = 9;
 // The next connect to the fuzz address answers data (kept by the caller
 // until EndFuzzAnswer).
 void BeginFuzzAnswer(const std::uint8_t* data, std::size_t size);
-// Closes the answering end and waits for its writer.
+// Ends the answer: the client's descriptor is its own again, and the next
+// connect to the fuzz address answers what BeginFuzzAnswer gives next.
 void EndFuzzAnswer();

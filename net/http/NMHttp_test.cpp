@@ -10,6 +10,7 @@
 #include <functional>
 #include <sstream>
 
+#include "platform/Trace.h"
 #include "platform/clock/FakeClock.h"
 #include "runtime/Exceptions.h"
 #include "runtime/TypInfo.h"
@@ -472,6 +473,37 @@ TEST(BadAnswer, StatusCodeBeyondSixteenBitsAndOverlongLinesRaise) {
         EXPECT_FALSE(c.http.Connected());
         EXPECT_TRUE(server.WaitServed(1));
     }
+}
+
+// With the http trace on, each step of a request is one line, and what the
+// peer sends is shown with its control bytes masked.
+TEST(Trace, EachStepIsOneLineAndThePeersTextCannotDriveTheTerminal) {
+    ScriptedServer server;
+    server.Push("HTTP/1.0 200 \x1b]0;title\x07OK\r\nX-\x1b[2J: v\r\nContent-Length: 4\r\n\r\nbody");
+    server.Push("HTTP/1.0 70000 Big\r\n\r\n");
+    const unsigned before = trace::EnabledChannels();
+    trace::SetEnabledChannels(1u << static_cast<unsigned>(trace::Channel::Http));
+    testing::internal::CaptureStderr();
+    Client c;
+    c.http.Get(Url(server));
+    EXPECT_THROW(c.http.Get(Url(server)), ERangeError);
+    const std::string err = testing::internal::GetCapturedStderr();
+    trace::SetEnabledChannels(before);
+
+    std::vector<std::string> lines;
+    std::istringstream in(err);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line.substr(line.find("] ") + 2));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "http: request GET /page HTTP/1.0",
+                         "http: status HTTP/1.0 200 ?]0;title?OK",
+                         "http: header X-?[2J",
+                         "http: header Content-Length",
+                         "http: body 4 bytes",
+                         "http: request GET /page HTTP/1.0",
+                         "http: status HTTP/1.0 70000 Big",
+                         "http: failed: Range check error",
+                     }));
 }
 
 // A reset is a failure wherever it lands and however the client learns of

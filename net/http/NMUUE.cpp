@@ -45,6 +45,9 @@ void TNMUUProcessor::Encode() {
         if (OnEndEncode)
             OnEndEncode(this);
     };
+    // Not a scope guard: OnEndEncode may raise, also after a failure, and
+    // its exception then goes on in place of the first, which a destructor
+    // cannot do.
     try {
         EncodeLines();
     } catch (...) {
