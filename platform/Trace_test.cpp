@@ -1,4 +1,5 @@
 #include "platform/Trace.h"
+#include "testing/StderrCapture.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,6 +8,8 @@
 #include <string>
 
 namespace {
+
+using testing_support::CaptureStderr;
 
 constexpr unsigned Bit(trace::Channel c) {
     return 1u << static_cast<unsigned>(c);
@@ -23,26 +26,6 @@ TEST(Trace, ChannelsAreSwitchedOnByName) {
               trace::ParseChannels("messages,sockets,http,registry,rates-server"));
     // Unknown names and empty items switch nothing on, and spoil nothing else.
     EXPECT_EQ(trace::ParseChannels("socket,,registry,HTTP"), Bit(Channel::Registry));
-}
-
-// Reads what the traces in `body` write on stderr.
-template <class F>
-std::string CaptureStderr(F body) {
-    std::fflush(stderr);
-    int pipeFds[2];
-    EXPECT_EQ(::pipe(pipeFds), 0);
-    const int saved = ::dup(2);
-    ::dup2(pipeFds[1], 2);
-    ::close(pipeFds[1]);
-    body();
-    ::dup2(saved, 2);
-    ::close(saved);
-    std::string out;
-    char buf[4096];
-    for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;)
-        out.append(buf, static_cast<std::size_t>(n));
-    ::close(pipeFds[0]);
-    return out;
 }
 
 TEST(Trace, AChannelThatIsOffWritesNothingAndEvaluatesNothing) {

@@ -10,33 +10,11 @@
 #include "platform/Trace.h"
 #include "platform/messages/Messages.h"
 #include "platform/sockets/Winsock.h"
+#include "testing/StderrCapture.h"
 
 namespace {
 
-// What is written on stderr while `body` runs; a reader thread drains the
-// pipe, so a long trace cannot block the writer.
-template <class F>
-std::string CaptureStderr(F body) {
-    std::fflush(stderr);
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
-        return "pipe failed";
-    std::string out;
-    std::thread reader([&] {
-        char buf[4096];
-        for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;)
-            out.append(buf, static_cast<std::size_t>(n));
-    });
-    const int saved = ::dup(2);
-    ::dup2(pipeFds[1], 2);
-    ::close(pipeFds[1]);
-    body();
-    ::dup2(saved, 2);
-    ::close(saved);
-    reader.join();
-    ::close(pipeFds[0]);
-    return out;
-}
+using testing_support::CaptureStderr;
 
 // Whether the lines are all in the text, in this order.
 ::testing::AssertionResult InOrder(const std::string& text,
