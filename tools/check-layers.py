@@ -3,10 +3,10 @@
 
 Every project header is included by its path from the repository root
 ("runtime/String.h"), so a file's includes name the folders it depends on.
-A folder may include itself and what LAYERS lets it; code under test (tests,
-benchmarks, fuzz targets, tests/ folders and testing/) may also include
-testing/ and its own folder's tests/.  Product code never includes test
-support.  Qt headers are included only under gui/qt.
+A folder may include itself and what LAYERS lets it; code under test (tests
+and the fixture headers they share, benchmarks, fuzz targets, tests/ folders
+and testing/) may also include testing/ and its own folder's tests/.  Product
+code never includes test support.  Qt headers are included only under gui/qt.
 
 Prints each violation as FILE:LINE: message and exits 1 when there is one.
 Run from anywhere; it reads the files git tracks.
@@ -48,9 +48,10 @@ LAYERS = {
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^">]+)[">]')
 QT_HEADER = re.compile(r"^(Q[A-Za-z]+|Qt[A-Za-z]*/)")
-# Tests, benchmarks, fuzz targets, tests/ folders, testing/, and the desktop
-# test group, which drives the installed window on a real X server.
-TEST_FILE = re.compile(r"_(test|bench|fuzz)[A-Za-z_]*\.(cpp|h)$|Benchmark\.cpp$|(^|/)(tests|testing)/|^app/desktop/")
+# Tests, benchmarks, fuzz targets, the fixture headers tests share, tests/
+# folders, testing/, and the desktop test group, which drives the installed
+# window on a real X server.
+TEST_FILE = re.compile(r"_(test|bench|fuzz)[A-Za-z_]*\.(cpp|h)$|Benchmark\.cpp$|TestFixture\.h$|(^|/)(tests|testing)/|^app/desktop/")
 
 # What tests of a folder may drive besides their layer: the end-to-end tests
 # of the upstream client go through the whole server.
