@@ -8,6 +8,8 @@
 
 #include "net/socket/Psock_test.h"
 #include "platform/clock/FakeClock.h"
+#include "platform/messages/Messages.h"
+#include "platform/sockets/Winsock.h"
 #include "runtime/Exceptions.h"
 #include "testing/SocketPeer.h"
 
@@ -16,6 +18,35 @@ using namespace psock_test;
 namespace {
 
 // ---- peer close ----------------------------------------------------------------------------
+
+// Counts the close notifications a component's window has handled.
+class TCloseNotices {
+  public:
+    explicit TCloseNotices(win::HWND window) : FWindow(window) {
+        FHandled = 0;
+        FPrevious = reinterpret_cast<win::WNDPROC>(win::SetWindowLongPtr(
+            window, win::GWL_WNDPROC, reinterpret_cast<win::LONG_PTR>(&Proc)));
+    }
+    ~TCloseNotices() {
+        win::SetWindowLongPtr(FWindow, win::GWL_WNDPROC,
+                              reinterpret_cast<win::LONG_PTR>(FPrevious));
+    }
+    TCloseNotices(const TCloseNotices&) = delete;
+    TCloseNotices& operator=(const TCloseNotices&) = delete;
+
+    int Handled() const { return FHandled; }
+
+  private:
+    static win::LRESULT Proc(win::HWND h, win::UINT m, win::WPARAM w, win::LPARAM l) {
+        const win::LRESULT result = win::CallWindowProc(FPrevious, h, m, w, l);
+        if (m == SocketEvent && win::WSAGETSELECTEVENT(l) == win::FD_CLOSE)
+            ++FHandled;
+        return result;
+    }
+    static inline win::WNDPROC FPrevious = nullptr;
+    static inline int FHandled = 0;
+    win::HWND FWindow;
+};
 
 TEST_F(Fixture, PeerCloseWithAndWithoutUnreadData) {
     Listener l;
@@ -44,9 +75,10 @@ TEST_F(Fixture, PeerCloseWithAndWithoutUnreadData) {
         s.OnDisconnect = [&](TObject*) { ++disconnects; };
         Conn peer;
         ConnectPair(s, l, peer);
+        TCloseNotices closes(s.NotifyWindow());
         peer.Send("tail");
         peer.Close();
-        PumpFor(150);
+        PumpUntil([&] { return closes.Handled() == 1; });
         EXPECT_EQ(disconnects, 0);
         EXPECT_TRUE(s.Connected());
         String text;
@@ -122,12 +154,12 @@ TEST_F(Fixture, WriteAndWriteln) {
     Conn peer;
     ConnectPair(s, l, peer);
     s.Writeln("");
-    EXPECT_EQ(peer.Read(2000), "\r\n");
+    EXPECT_EQ(peer.ReadAtLeast(2, 2000), "\r\n");
     s.Write(String("ab\0cd", 5));
-    EXPECT_EQ(peer.Read(2000), "ab");
+    EXPECT_EQ(peer.ReadAtLeast(2, 2000), "ab");
     EXPECT_THROW(s.Write(String(TPowersock::IOBufferSize, 'z')), ERangeError);
     s.Write(String(65535, 'y'));
-    EXPECT_EQ(peer.Read(2000).size(), 65535u);
+    EXPECT_EQ(peer.ReadAtLeast(65535, 2000).size(), 65535u);
 }
 
 TEST_F(Fixture, Transaction) {
@@ -149,7 +181,7 @@ TEST_F(Fixture, Transaction) {
         EXPECT_EQ(s.Transaction("NOOP"), c.Reply);
         EXPECT_EQ(s.ReplyCode(), c.Code) << c.Reply;
         EXPECT_EQ(s.LastReply(), c.Reply);
-        EXPECT_EQ(peer.Read(2000), "NOOP\r\n");
+        EXPECT_EQ(peer.ReadAtLeast(6, 2000), "NOOP\r\n");
     }
     EXPECT_EQ(reports.size(), 4u);
     peer.Send("40000 out of range\n");
