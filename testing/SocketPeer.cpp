@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -31,6 +32,17 @@ bool WaitFor(int fd, short events, int timeoutMs) {
             continue;
         return rc > 0;
     }
+}
+
+// Whether the listener's queue of connections waiting for accept is full, so
+// that the kernel drops the next connect's first packet and the connect hangs.
+// For a listening socket TCP_INFO reports the queue's length and its limit.
+bool AcceptQueueFull(int listenFd) {
+    tcp_info info{};
+    socklen_t len = sizeof(info);
+    if (::getsockopt(listenFd, IPPROTO_TCP, TCP_INFO, &info, &len) != 0)
+        return false;
+    return info.tcpi_unacked > info.tcpi_sacked;
 }
 
 sockaddr_in Loopback(std::uint16_t port) {
@@ -108,6 +120,24 @@ std::string Conn::Read(int timeoutMs, int pauseMs) {
     return out;
 }
 
+std::string Conn::ReadAtLeast(std::size_t bytes, int timeoutMs) {
+    std::string out;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buf[65536];
+    while (WaitFor(fd_, POLLIN, out.size() < bytes ? MsLeft(deadline) : 0)) {
+        ssize_t n = ::recv(fd_, buf, sizeof(buf), MSG_DONTWAIT);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR)
+                continue;
+            break;
+        }
+        out.append(buf, static_cast<size_t>(n));
+    }
+    return out;
+}
+
 std::string Conn::ReadUntilClose(int timeoutMs, bool* reset) {
     std::string out;
     if (reset)
@@ -179,13 +209,21 @@ Conn Listener::Accept(int timeoutMs) {
 
 void Listener::FillAcceptQueue() {
     for (int i = 0; i < 64; ++i) {
+        const bool full = AcceptQueueFull(fd_);
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         sockaddr_in addr = Loopback(port_);
         int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+        if (full) {
+            fillers_.emplace_back(fd);
+            return;  // this one hangs: nobody answers it
+        }
         bool done = rc == 0 || (errno == EINPROGRESS && WaitFor(fd, POLLOUT, 300));
         fillers_.emplace_back(fd);
         if (!done)
-            return;  // this one hangs: the queue is full
+            return;  // this one hangs: the queue filled up meanwhile
+        // The listener counts the connection when the handshake's last packet
+        // reaches it, which may be just after the connect saw it complete.
+        WaitFor(fd_, POLLIN, 300);
     }
 }
 

@@ -4,6 +4,7 @@
 // sockets that send, read, close and reset.  This header names no POSIX
 // type, so it can sit beside platform/sockets/Winsock.h in one test file.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -32,6 +33,9 @@ class Conn {
     // What arrives within the time: waits for the first byte, then takes
     // what follows without a pause of more than pauseMs.
     std::string Read(int timeoutMs, int pauseMs = 50);
+    // Waits until at least `bytes` have arrived (or the end of the stream,
+    // or the time), then also takes what is already there, without a pause.
+    std::string ReadAtLeast(std::size_t bytes, int timeoutMs);
     // Reads until the end of the stream (or a reset, or the time-out).
     std::string ReadUntilClose(int timeoutMs, bool* reset = nullptr);
     // True when the peer's end arrives within the time (EOF or reset).
@@ -53,7 +57,8 @@ class Listener {
     // The next incoming connection, or an invalid Conn after the time.
     Conn Accept(int timeoutMs = 5000);
     // Makes further connects hang: with a backlog of 0, connects until the
-    // kernel stops completing them and keeps those connections.
+    // kernel's accept queue is full, adds one connect that gets no answer,
+    // and keeps those connections.
     void FillAcceptQueue();
     void Close();
 

@@ -3,10 +3,10 @@
 #include <chrono>
 #include <exception>
 #include <memory>
-#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "platform/clock/FakeClock.h"
 #include "runtime/ExceptionHook.h"
 #include "runtime/Exceptions.h"
 
@@ -83,6 +83,7 @@ TEST(ThreadTimer, PlatformTimerRunsOnlyWithIntervalEnabledAndHandler) {
 }
 
 TEST(ThreadTimer, TicksUntilDisabledAndNeverAfter) {
+    clocks::ScopedFakeClock clock;
     TThreadTimer t(nullptr);
     int ticks = 0;
     TObject* sender = nullptr;
@@ -96,7 +97,7 @@ TEST(ThreadTimer, TicksUntilDisabledAndNeverAfter) {
     EXPECT_EQ(sender, &t);
 
     // Let a tick fall due undispatched, then disable: it must not arrive.
-    std::this_thread::sleep_for(30ms);
+    clock.Advance(30ms);
     t.SetEnabled(false);
     ProcessMessages();
     EXPECT_FALSE(WaitMessage(50));
@@ -106,11 +107,12 @@ TEST(ThreadTimer, TicksUntilDisabledAndNeverAfter) {
 }
 
 TEST(ThreadTimer, IntervalZeroStopsARunningTimer) {
+    clocks::ScopedFakeClock clock;
     TThreadTimer t(nullptr);
     int ticks = 0;
     t.SetInterval(10);
     t.SetOnTimer([&](TObject*) { ++ticks; });
-    std::this_thread::sleep_for(30ms);
+    clock.Advance(30ms);
     t.SetInterval(0);
     ProcessMessages();
     EXPECT_EQ(ticks, 0);
@@ -118,11 +120,12 @@ TEST(ThreadTimer, IntervalZeroStopsARunningTimer) {
 }
 
 TEST(ThreadTimer, OnlyChangesRestartTheCountdown) {
+    clocks::ScopedFakeClock clock;
     TThreadTimer t(nullptr);
     t.SetInterval(10000);
     t.SetOnTimer([](TObject*) {});
     const auto first = Due(t);
-    std::this_thread::sleep_for(20ms);
+    clock.Advance(20ms);
 
     t.SetEnabled(true);  // unchanged: keeps its first start
     EXPECT_EQ(Due(t), first);
@@ -133,7 +136,7 @@ TEST(ThreadTimer, OnlyChangesRestartTheCountdown) {
     const auto second = Due(t);
     EXPECT_GE(second - first, 20ms);
 
-    std::this_thread::sleep_for(20ms);
+    clock.Advance(20ms);
     t.SetInterval(10001);  // a changed value restarts it too
     EXPECT_GE(Due(t) - second, 20ms);
 }
@@ -147,6 +150,7 @@ TEST(ThreadTimer, ExceptionFromOnTimerGoesToTheApplicationHandler) {
             reported.push_back(ex.Message());
         }
     });
+    clocks::ScopedFakeClock clock;
     TThreadTimer t(nullptr);
     int ticks = 0;
     t.SetInterval(10);
@@ -178,6 +182,7 @@ TEST(ThreadTimer, NoTimerWhenThePlatformTimerCannotBeMade) {
 }
 
 TEST(ThreadTimer, TwoTimersTickOnlyTheirOwnHandlers) {
+    clocks::ScopedFakeClock clock;
     TThreadTimer a(nullptr), b(nullptr);
     int ticksA = 0, ticksB = 0;
     a.SetInterval(10);
@@ -191,6 +196,7 @@ TEST(ThreadTimer, TwoTimersTickOnlyTheirOwnHandlers) {
 }
 
 TEST(ThreadTimer, DestructionStopsTheTimerAndDestroysItsWindow) {
+    clocks::ScopedFakeClock clock;
     HWND window;
     int ticks = 0;
     {
@@ -198,7 +204,7 @@ TEST(ThreadTimer, DestructionStopsTheTimerAndDestroysItsWindow) {
         window = t.TimerWindow();
         t.SetInterval(10);
         t.SetOnTimer([&](TObject*) { ++ticks; });
-        std::this_thread::sleep_for(30ms);  // a tick falls due
+        clock.Advance(30ms);  // a tick falls due
     }
     EXPECT_FALSE(IsWindow(window));
     ProcessMessages();
