@@ -217,29 +217,38 @@ int RunReportCommand(const std::vector<std::string>& Args, std::ostream& Out, st
     return boxes > 0 ? 1 : 0;
 }
 
-std::optional<std::string> HugePageTunables(const char* Current) {
-    constexpr std::string_view kName = "glibc.malloc.hugetlb";
-    const std::string_view current = Current ? Current : "";
-    // The value is a colon-separated list of name=value.
-    std::string_view rest = current;
-    while (!rest.empty()) {
-        const std::size_t colon = rest.find(':');
-        const std::string_view item = rest.substr(0, colon);
-        if (item.substr(0, item.find('=')) == kName)
-            return std::nullopt;
-        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+namespace {
+
+// Whether a colon-separated list of name=value sets the tunable name.
+bool SetsTunable(std::string_view list, std::string_view name) {
+    while (!list.empty()) {
+        const std::size_t colon = list.find(':');
+        const std::string_view item = list.substr(0, colon);
+        if (item.substr(0, item.find('=')) == name)
+            return true;
+        list = colon == std::string_view::npos ? std::string_view() : list.substr(colon + 1);
     }
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::string> AllocatorTunables(const char* Current) {
+    const std::string_view current = Current ? Current : "";
+    if (SetsTunable(current, "glibc.malloc.hugetlb"))
+        return std::nullopt;
     std::string value(current);
     if (!value.empty())
         value += ':';
-    value += kName;
-    value += "=1";
+    value += "glibc.malloc.hugetlb=1";
+    if (!SetsTunable(current, "glibc.malloc.arena_max"))
+        value += ":glibc.malloc.arena_max=1";
     return value;
 }
 
-void RestartWithHugePages(char** Argv) {
+void RestartWithAllocatorTunables(char** Argv) {
     const char* current = std::getenv("GLIBC_TUNABLES");
-    const std::optional<std::string> wanted = HugePageTunables(current);
+    const std::optional<std::string> wanted = AllocatorTunables(current);
     if (!wanted)
         return;
     const std::optional<std::string> before =

@@ -46,13 +46,18 @@ std::string TerminalText(const String& Text);
 int RunReportCommand(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
 
 // The value GLIBC_TUNABLES should have so that the C library's allocator
-// asks for huge pages: Current (null when unset) with that tunable added, or
-// nothing when Current sets it already, to whatever value.
-std::optional<std::string> HugePageTunables(const char* Current);
+// asks for huge pages and keeps one arena: Current (null when unset) with
+// glibc.malloc.hugetlb=1 added, and glibc.malloc.arena_max=1 unless Current
+// sets it; nothing when Current sets glibc.malloc.hugetlb already, to
+// whatever value.
+std::optional<std::string> AllocatorTunables(const char* Current);
 
 // kurs-report keeps a page of up to 256 MiB in memory twice (the answer and
 // its lines), and first touching that much new memory one small page at a
 // time costs more than receiving it.  The allocator asks for huge pages only
-// when told so at start-up, so the program starts itself once more with
-// that tunable set.  Returns when it was set already or the new start failed.
-void RestartWithHugePages(char** Argv);
+// when told so at start-up.  The lines of a large page are made on two
+// threads, and a second thread's own arena would get small pages: with one
+// arena both take huge ones.  So the program starts itself once more with
+// those tunables set.  Returns when they were set already or the new start
+// failed.
+void RestartWithAllocatorTunables(char** Argv);

@@ -106,18 +106,19 @@ TEST(ReportOptions, MessageLineBreaksBecomeOneNewline) {
     EXPECT_EQ(TerminalText("Ошибка"_cp), "Ошибка");
 }
 
-// The restart for huge pages adds its tunable to the user's, and leaves a
-// value the user gave (also "off") alone, so it can never restart twice.
-TEST(ReportOptions, HugePageTunableIsAddedOnceAndAUsersValueKept) {
-    EXPECT_EQ(HugePageTunables(nullptr), "glibc.malloc.hugetlb=1");
-    EXPECT_EQ(HugePageTunables(""), "glibc.malloc.hugetlb=1");
-    EXPECT_EQ(HugePageTunables("glibc.malloc.arena_max=2"),
+// The restart adds its tunables to the user's, and leaves a value the user
+// gave (also "off") alone, so it can never restart twice.
+TEST(ReportOptions, AllocatorTunablesAreAddedOnceAndAUsersValuesKept) {
+    const std::string ours = "glibc.malloc.hugetlb=1:glibc.malloc.arena_max=1";
+    EXPECT_EQ(AllocatorTunables(nullptr), ours);
+    EXPECT_EQ(AllocatorTunables(""), ours);
+    EXPECT_EQ(AllocatorTunables("glibc.malloc.arena_max=2"),
               "glibc.malloc.arena_max=2:glibc.malloc.hugetlb=1");
-    EXPECT_EQ(HugePageTunables("glibc.malloc.hugetlbx=1"),
-              "glibc.malloc.hugetlbx=1:glibc.malloc.hugetlb=1");
-    EXPECT_EQ(HugePageTunables(HugePageTunables(nullptr)->c_str()), std::nullopt);
-    EXPECT_EQ(HugePageTunables("glibc.malloc.hugetlb=0"), std::nullopt);
-    EXPECT_EQ(HugePageTunables("glibc.malloc.arena_max=2:glibc.malloc.hugetlb=2"), std::nullopt);
+    EXPECT_EQ(AllocatorTunables("glibc.malloc.hugetlbx=1:glibc.malloc.arena_maxx=3"),
+              "glibc.malloc.hugetlbx=1:glibc.malloc.arena_maxx=3:" + ours);
+    EXPECT_EQ(AllocatorTunables(ours.c_str()), std::nullopt);
+    EXPECT_EQ(AllocatorTunables("glibc.malloc.hugetlb=0"), std::nullopt);
+    EXPECT_EQ(AllocatorTunables("glibc.malloc.arena_max=2:glibc.malloc.hugetlb=2"), std::nullopt);
 }
 
 // ---- the command against the bundled rates server ---------------------------------------

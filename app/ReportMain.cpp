@@ -5,7 +5,7 @@
 #include "app/ReportCommand.h"
 
 int main(int argc, char** argv) {
-    RestartWithHugePages(argv);
+    RestartWithAllocatorTunables(argv);
     std::vector<std::string> args(argv + 1, argv + argc);
     return RunReportCommand(args, std::cout, std::cerr);
 }

@@ -1,6 +1,10 @@
 #include "runtime/StringList.h"
 
 #include <algorithm>
+#include <exception>
+#include <iterator>
+#include <system_error>
+#include <thread>
 
 #include "runtime/ExceptionHook.h"
 #include "runtime/ScopeGuard.h"
@@ -436,10 +440,65 @@ void TStringList::SetText(std::string_view text) {
         ScopeFail endUpdate([this] { EndUpdateAfterFailure(*this); });
         Clear();
         Changing();
-        SplitLines(text, [this](std::string_view line) { FItems.push_back(Item{String(line)}); });
+        AppendLines(text);
         Changed();
     }
     EndUpdate();
+}
+
+namespace {
+
+// A text at least this large is split into lines on two threads.  Its lines
+// need as much new memory as the text, and the system's first touch of new
+// memory, not the copying, is most of the time then; two threads touch it
+// side by side.
+constexpr std::size_t kTwoThreadSplitBytes = std::size_t{16} << 20;
+
+// Where the second part of a large text starts: just past the first LF at or
+// after its middle, which always begins a line; 0 when there is no such line.
+std::size_t SecondPartStart(std::string_view text) {
+    if (text.size() < kTwoThreadSplitBytes)
+        return 0;
+    const std::size_t lf = text.find('\n', text.size() / 2);
+    return lf == std::string_view::npos || lf + 1 >= text.size() ? 0 : lf + 1;
+}
+
+}  // namespace
+
+void TStringList::AppendLines(std::string_view text) {
+    // A NUL ends the text, as everywhere else lines are split.
+    text = text.substr(0, text.find('\0'));
+    auto into = [](std::vector<Item>& items) {
+        return [&items](std::string_view line) { items.push_back(Item{String(line)}); };
+    };
+    const std::size_t second = SecondPartStart(text);
+    if (second == 0) {
+        SplitLines(text, into(FItems));
+        return;
+    }
+    std::vector<Item> secondItems;
+    std::exception_ptr secondFailure;
+    std::thread helper;
+    try {
+        helper = std::thread([&] {
+            try {
+                SplitLines(text.substr(second), into(secondItems));
+            } catch (...) {
+                secondFailure = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        SplitLines(text, into(FItems));  // no thread to be had: one does it all
+        return;
+    }
+    {
+        ScopeExit join([&helper] { helper.join(); });
+        SplitLines(text.substr(0, second), into(FItems));
+    }
+    if (secondFailure)
+        std::rethrow_exception(secondFailure);
+    FItems.insert(FItems.end(), std::make_move_iterator(secondItems.begin()),
+                  std::make_move_iterator(secondItems.end()));
 }
 
 void TStringList::Exchange(int index1, int index2) {

@@ -136,6 +136,8 @@ class TStringList : public TStrings {
     };
     void CheckIndex(int index) const;
     void InsertItem(int index, const String& s, TObject* obj);
+    // Adds the lines of text at the end, without notices.
+    void AppendLines(std::string_view text);
 
     std::vector<Item> FItems;
     bool FSorted = false;

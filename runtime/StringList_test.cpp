@@ -70,6 +70,55 @@ TEST(StringListText, LongLinesAndOldContent) {
     }
 }
 
+// A large text is split on two threads, at a line start past its middle:
+// whatever bytes surround that point, the lines are those of a split by Add.
+TEST(StringListText, LargeTextsSplitAsSmallOnesDo) {
+    const std::size_t size = (std::size_t{17} << 20) + 123;
+    std::string lines(size, 'k');
+    for (std::size_t i = 999; i < size; i += 1000)
+        lines[i] = '\n';
+    const std::size_t mid = size / 2;
+    struct Case {
+        const char* what;
+        std::string text;
+    };
+    auto around = [&](std::string_view bytes, std::size_t at) {
+        std::string t = lines;
+        t.replace(at, bytes.size(), bytes);
+        return t;
+    };
+    const Case cases[] = {
+        {"breaks of every kind at the middle", around("a\r\n\rb\n\r\n\n\rc", mid - 4)},
+        {"LF CR right after the middle", around("\n\r", mid)},
+        {"a NUL past the middle", around(std::string_view("x\0y\n", 4), mid + 10)},
+        {"a NUL before the middle", around(std::string_view("\0", 1), mid - 10)},
+        {"only CRs past the middle",
+         [&] {
+             std::string t = lines;
+             std::replace(t.begin() + static_cast<std::ptrdiff_t>(mid), t.end(), '\n', '\r');
+             return t;
+         }()},
+        {"one LF, the last byte, past the middle",
+         [&] {
+             std::string t(size, 'k');
+             t[100] = '\n';
+             t.back() = '\n';
+             return t;
+         }()},
+    };
+    for (const Case& c : cases) {
+        TStringList bySplit;
+        TObject marker;
+        bySplit.AddObject("old", &marker);
+        bySplit.SetText(c.text);
+        TStringList byAdd;
+        byAdd.TStrings::SetText(c.text);
+        ASSERT_EQ(bySplit.Count(), byAdd.Count()) << c.what;
+        EXPECT_TRUE(bySplit.ToVector() == byAdd.ToVector()) << c.what;
+        EXPECT_EQ(bySplit.Objects(0), nullptr) << c.what;
+    }
+}
+
 TEST(StringListText, JoinsWithCrLf) {
     TStringList list{"a", "", "b"};
     EXPECT_EQ(list.Text(), "a\r\n\r\nb\r\n");
