@@ -46,6 +46,17 @@ class WindowHook : public ::testing::Test {
         FreeGlobalHookList();
         SetApplicationExceptionHandler(nullptr);
     }
+    // The messages of the exceptions the application reports from now on.
+    const std::vector<std::string>& CollectReports() {
+        SetApplicationExceptionHandler([this](std::exception_ptr e) {
+            try {
+                std::rethrow_exception(e);
+            } catch (const Exception& ex) {
+                reports.push_back(ex.Message());
+            }
+        });
+        return reports;
+    }
     // A hook owned by `owner` that journals both phases under `name`.
     TRxWindowHook* NewHook(const std::string& name, bool handleBefore = false,
                            TComponent* owner = nullptr) {
@@ -72,6 +83,7 @@ class WindowHook : public ::testing::Test {
     }
 
     std::vector<std::string> journal;
+    std::vector<std::string> reports;
     TProbeControl* control = nullptr;
     std::vector<std::unique_ptr<TRxWindowHook>> owned;
 };
@@ -213,14 +225,7 @@ TEST_F(WindowHook, AFreedControlDetachesItsHooksThroughTheFreeNotification) {
 }
 
 TEST_F(WindowHook, AFailingHandlerIsReportedAndTheOthersStillRun) {
-    std::vector<std::string> reports;
-    SetApplicationExceptionHandler([&](std::exception_ptr e) {
-        try {
-            std::rethrow_exception(e);
-        } catch (const Exception& ex) {
-            reports.push_back(ex.Message());
-        }
-    });
+    const std::vector<std::string>& reports = CollectReports();
     NewHook("a")->SetWinControl(control);
     TRxWindowHook* failing = NewHook("b");
     failing->BeforeMessage = [](TObject*, TMessage& m, bool&) {
@@ -245,14 +250,7 @@ TEST_F(WindowHook, TheHookListFreesItsObjectsAndGivesEveryProcedureBack) {
 }
 
 TEST_F(WindowHook, TheHooksHearTheAfterPhaseWhenTheHookedProcedureRaises) {
-    std::vector<std::string> reports;
-    SetApplicationExceptionHandler([&](std::exception_ptr e) {
-        try {
-            std::rethrow_exception(e);
-        } catch (const Exception& ex) {
-            reports.push_back(ex.Message());
-        }
-    });
+    const std::vector<std::string>& reports = CollectReports();
     // A procedure installed over the control's that raises on the probe.
     static WNDPROC controlProc = nullptr;
     controlProc = CurrentProc();

@@ -120,32 +120,19 @@ std::string Conn::Read(int timeoutMs, int pauseMs) {
     return out;
 }
 
-std::string Conn::ReadAtLeast(std::size_t bytes, int timeoutMs) {
-    std::string out;
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    char buf[65536];
-    while (WaitFor(fd_, POLLIN, out.size() < bytes ? MsLeft(deadline) : 0)) {
-        ssize_t n = ::recv(fd_, buf, sizeof(buf), MSG_DONTWAIT);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR)
-                continue;
-            break;
-        }
-        out.append(buf, static_cast<size_t>(n));
-    }
-    return out;
-}
+namespace {
 
-std::string Conn::ReadUntilClose(int timeoutMs, bool* reset) {
+// Receives while bytes arrive within waitMs(received so far) milliseconds,
+// until the peer closes or the connection fails; *reset (when given) tells
+// whether it failed by a reset.
+template <class WaitMs>
+std::string ReceiveWhile(int fd, WaitMs waitMs, bool* reset) {
     std::string out;
     if (reset)
         *reset = false;
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     char buf[65536];
-    while (WaitFor(fd_, POLLIN, MsLeft(deadline))) {
-        ssize_t n = ::recv(fd_, buf, sizeof(buf), MSG_DONTWAIT);
+    while (WaitFor(fd, POLLIN, waitMs(out.size()))) {
+        ssize_t n = ::recv(fd, buf, sizeof(buf), MSG_DONTWAIT);
         if (n == 0)
             break;
         if (n < 0) {
@@ -158,6 +145,21 @@ std::string Conn::ReadUntilClose(int timeoutMs, bool* reset) {
         out.append(buf, static_cast<size_t>(n));
     }
     return out;
+}
+
+}  // namespace
+
+std::string Conn::ReadAtLeast(std::size_t bytes, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // Once the bytes are in, only what is already there is taken.
+    return ReceiveWhile(
+        fd_, [&](std::size_t got) { return got < bytes ? MsLeft(deadline) : 0; }, nullptr);
+}
+
+std::string Conn::ReadUntilClose(int timeoutMs, bool* reset) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    return ReceiveWhile(
+        fd_, [&](std::size_t) { return MsLeft(deadline); }, reset);
 }
 
 bool Conn::WaitClosed(int timeoutMs) {

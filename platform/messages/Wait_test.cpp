@@ -35,15 +35,20 @@ struct Pipe {
     int Write() const { return fds[1]; }
 };
 
+// Reads a non-blocking descriptor until nothing is left.
+void Drain(int fd) {
+    char c;
+    while (read(fd, &c, 1) == 1) {
+    }
+}
+
 TEST_F(MessagesTest, WatchedDescriptorWakesTheWaitAndCallsItsHandler) {
     Pipe p;
     HWND h = Make();
     std::vector<short> calls;
     WatchDescriptor(p.Read(), POLLIN, [&](int fd, short revents) {
         calls.push_back(revents);
-        char c;
-        while (read(fd, &c, 1) == 1) {
-        }
+        Drain(fd);
         PostMessage(h, WM_USER, 0, 0);  // delivered in the same pass
     });
     EXPECT_FALSE(WaitMessage(0));
@@ -165,9 +170,7 @@ TEST_F(MessagesTest, AFakeClockSkipsToTheNextTimerOnlyWhenNothingElseIsReady) {
     std::vector<short> calls;
     WatchDescriptor(p.Read(), POLLIN, [&](int fd, short revents) {
         calls.push_back(revents);
-        char c;
-        while (read(fd, &c, 1) == 1) {
-        }
+        Drain(fd);
     });
 
     // Input that is there wins: the clock stays where it is.
@@ -200,11 +203,7 @@ TEST_F(MessagesTest, AFakeClocksSettleTimeIsNotCutShortByAnEmptyWakeUp) {
     Pipe p;
     HWND h = Make();
     HWND gone = Make();
-    WatchDescriptor(p.Read(), POLLIN, [](int fd, short) {
-        char c;
-        while (read(fd, &c, 1) == 1) {
-        }
-    });
+    WatchDescriptor(p.Read(), POLLIN, [](int fd, short) { Drain(fd); });
     ASSERT_EQ(SetTimer(h, 1, 60000, nullptr), 1u);
     // A post whose window goes before delivery leaves a wake-up behind.
     ASSERT_TRUE(PostMessage(gone, WM_USER, 0, 0));
