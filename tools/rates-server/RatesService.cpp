@@ -1,6 +1,7 @@
 #include "tools/rates-server/RatesService.h"
 
 #include "tools/rates-server/RatesPages.h"
+#include "tools/rates-server/XmlService.h"
 
 namespace rates {
 
@@ -24,6 +25,14 @@ const std::string& RatesService::HistoryPage(const Date& date) {
 
 std::optional<std::string> RatesService::Answer(std::string_view head, Later later) {
     const Request request = ReadRequest(head);
+    if (request.What == RequestKind::NotFound) {
+        if (const auto xml = ReadXmlQuery(request.Path, request.Query)) {
+            if (!FXml)
+                FXml =
+                    std::make_unique<XmlService>(FHistory ? &*FHistory : nullptr, FUpstream.get());
+            return FXml->Answer(request, *xml, std::move(later));
+        }
+    }
     if (request.What != RequestKind::RatesPage)
         return ErrorAnswer(request);
     const bool withBody = !request.IsHead;

@@ -16,6 +16,8 @@
 
 namespace rates {
 
+class XmlService;
+
 class RatesService {
   public:
     // history: nullopt serves nothing locally.  upstream: nullptr asks
@@ -41,6 +43,8 @@ class RatesService {
     std::optional<RatesData> FHistory;
     std::unique_ptr<Upstream> FUpstream;
     std::unordered_map<int, std::string> FHistoryPages;
+    // The bank's XML service, made when first asked.
+    std::unique_ptr<XmlService> FXml;
 };
 
 }  // namespace rates

@@ -162,6 +162,7 @@ struct Reader {
     // The Valute being read, when Depth is inside one.
     bool InRow = false;
     std::optional<std::string> Fields[kFieldCount];
+    std::string RowId;   // the Valute's ID attribute
     int Capturing = -1;  // the field whose text is being read
     // Depth of an element whose content is skipped, 0 when none.
     int SkipFrom = 0;
@@ -203,6 +204,10 @@ struct Reader {
             InRow = true;
             for (auto& f : Fields)
                 f.reset();
+            RowId.clear();
+            for (const XML_Char** a = attrs; a[0] != nullptr; a += 2)
+                if (std::string_view(a[0]) == "ID")
+                    RowId = Printable(a[1], 16);
             return;
         }
         if (Capturing >= 0)
@@ -273,6 +278,7 @@ struct Reader {
         c.Nominal = std::stoi(std::string(nominal));
         c.Name = OneLine(field(kName));
         c.Rate = std::string(value);
+        c.Id = RowId;
         Table.Currencies.push_back(std::move(c));
     }
 };

@@ -185,6 +185,7 @@ struct Upstream::Impl {
         if (auto copy = Cache.Load(date)) {
             r.Ok = true;
             r.Table = std::move(copy->Table);
+            r.Document = std::move(copy->Bytes);
             Log(prefix + why + "; served the cached copy");
         } else {
             r.Error = why;
@@ -287,6 +288,7 @@ struct Upstream::Impl {
             Log("kurs-rates-server: upstream cache: " + why);
         r.Ok = true;
         r.Table = std::move(doc.Table);
+        r.Document = std::move(job.Body);
         return r;
     }
 
@@ -395,6 +397,7 @@ void Upstream::Fetch(const Date& date, Done done) {
         UpstreamResult r;
         r.Ok = true;
         r.Table = std::move(copy->Table);
+        r.Document = std::move(copy->Bytes);
         KURS_TRACE(RatesServer, "upstream %s: from the cache", RequestDate(date).c_str());
         im.Call(done, r);
         return;

@@ -46,6 +46,8 @@ struct UpstreamResult {
     // When Ok: From is the document's ValCurs Date, the rows in document
     // order with names (UTF-8), nominals and values as the document writes them.
     RatesTable Table;
+    // When Ok: the document's bytes as the bank sent them.
+    std::string Document;
     // When not Ok: one line that says why, for the log.
     std::string Error;
 };
