@@ -2,25 +2,87 @@
 
 #include "tools/rates-server/RatesPages.h"
 #include "tools/rates-server/XmlService.h"
+#include "tools/rates-server/upstream/DocumentCache.h"
 
 namespace rates {
 
+namespace {
+
+using std::chrono::seconds;
+
+// Bounds of what is kept, so that clients walking through all dates cannot
+// grow it without end; enough for every date a busy month of clients asks for.
+constexpr std::size_t kMaxPages = 1024;
+constexpr std::size_t kMaxFailures = 1024;
+
+int DateKey(const Date& d) {
+    return (d.Year * 100 + d.Month) * 100 + d.Day;
+}
+
+std::string RequestDate(const Date& d) {
+    std::string t = d.Text();
+    t[2] = t[5] = '/';
+    return t;
+}
+
+}  // namespace
+
 RatesService::RatesService(std::optional<RatesData> history, std::unique_ptr<Upstream> upstream)
-    : FHistory(std::move(history)), FUpstream(std::move(upstream)) {}
+    : FHistory(std::move(history)),
+      FUpstream(std::move(upstream)),
+      FHistoryModified(std::chrono::floor<seconds>(WallClock::now())) {
+    if (FUpstream) {
+        FClock = FUpstream->Options().Now;
+        FFreshFor = FUpstream->Options().FreshFor;
+        FRetryAfter = FUpstream->Options().RetryAfter;
+    }
+}
 
-RatesService::~RatesService() = default;
+RatesService::~RatesService() {
+    // Fetches still waiting are answered now, while what they use is here.
+    FUpstream.reset();
+}
 
-const std::string& RatesService::HistoryPage(const Date& date) {
-    // Enough for every date a busy month of clients asks for; bounded, so
-    // that clients walking through all dates cannot grow it without end.
-    constexpr std::size_t kMaxPages = 1024;
-    const int key = (date.Year * 100 + date.Month) * 100 + date.Day;
+WallClock::time_point RatesService::Now() const {
+    return FClock ? FClock() : WallClock::now();
+}
+
+RatesService::Page RatesService::HistoryPage(const Date& date, bool latest) {
+    const int key = latest ? 0 : DateKey(date);
+    std::lock_guard lock(FLock);
     if (const auto found = FHistoryPages.find(key); found != FHistoryPages.end())
         return found->second;
     if (FHistoryPages.size() >= kMaxPages)
         FHistoryPages.clear();
     const auto table = FHistory->RatesOn(date);
-    return FHistoryPages.emplace(key, RatesPage(table ? &*table : nullptr, date)).first->second;
+    // The latest page and the partial years' may change with the data; the
+    // rest never does.
+    const Lifetime kind =
+        latest || (table && table->Partial) ? Lifetime::Replaceable : Lifetime::Settled;
+    auto page = std::make_shared<const Representation>(MakeRepresentation(
+        RatesPage(table ? &*table : nullptr, date), kPageType, kind, FHistoryModified));
+    FHistoryPages.emplace(key, page);
+    return page;
+}
+
+Representation RatesService::InPlaceOfBank(const Date& date, seconds maxAge) const {
+    const auto table = FHistory->RatesOn(date);
+    return MakeRepresentation(RatesPage(table ? &*table : nullptr, date), kPageType,
+                              Lifetime::Replaceable, FHistoryModified, maxAge);
+}
+
+Representation RatesService::BankPage(const UpstreamResult& r, const Date& date,
+                                      WallClock::time_point now) const {
+    // The document of a date that had passed when it was fetched is final.
+    if (MoscowDateAt(r.FetchedAt) > date)
+        return MakeRepresentation(RatesPage(&r.Table, date), kPageType, Lifetime::Settled,
+                                  r.FetchedAt);
+    // Otherwise it is good until the server would ask the bank again: at
+    // once for an older copy served because the bank failed.
+    const auto age = std::chrono::floor<seconds>(now - r.FetchedAt);
+    const seconds left = r.Stale ? seconds(0) : std::max(seconds(0), FFreshFor - age);
+    return MakeRepresentation(RatesPage(&r.Table, date), kPageType, Lifetime::Current,
+                              std::min(r.FetchedAt, now), left);
 }
 
 std::optional<std::string> RatesService::Answer(std::string_view head, Later later) {
@@ -28,31 +90,73 @@ std::optional<std::string> RatesService::Answer(std::string_view head, Later lat
     if (request.What == RequestKind::NotFound) {
         if (const auto xml = ReadXmlQuery(request.Path, request.Query)) {
             if (!FXml)
-                FXml =
-                    std::make_unique<XmlService>(FHistory ? &*FHistory : nullptr, FUpstream.get());
-            return FXml->Answer(request, *xml, std::move(later));
+                FXml = std::make_unique<XmlService>(FHistory ? &*FHistory : nullptr,
+                                                    FUpstream.get(), FHistoryModified);
+            return FXml->Answer(request, *xml, head, Now(), std::move(later));
         }
     }
     if (request.What != RequestKind::RatesPage)
         return ErrorAnswer(request);
-    const bool withBody = !request.IsHead;
+    const bool isHead = request.IsHead;
+    const auto now = Now();
 
-    // The history answers every date up to its end; without a date it
-    // answers its latest rates, unless the bank's service can give today's.
-    const bool local = FHistory && (request.Date ? *request.Date <= FHistory->Last() : !FUpstream);
-    if (local) {
-        return Response(200, "OK", HistoryPage(request.Date.value_or(FHistory->Last())), withBody);
+    if (!FUpstream) {
+        // The history answers every date up to its end, and without a date
+        // its latest rates.
+        if (FHistory && (!request.Date || *request.Date <= FHistory->Last()))
+            return Respond(*HistoryPage(request.Date.value_or(FHistory->Last()), !request.Date),
+                           head, isHead, now);
+        const auto page = MakeRepresentation(NoRatesPage(request.Date.value_or(MoscowToday())),
+                                             kPageType, Lifetime::Replaceable, FHistoryModified);
+        return Respond(page, head, isHead, now);
     }
-    const Date date = request.Date.value_or(MoscowToday());
-    if (!FUpstream)
-        return Response(200, "OK", NoRatesPage(date), withBody);
 
-    FUpstream->Fetch(date, [later = std::move(later), date, withBody](const UpstreamResult& r) {
-        if (r.Ok)
-            later(Response(200, "OK", RatesPage(&r.Table, date), withBody));
-        else
-            later(Response(502, "Bad Gateway", UpstreamFailurePage(date), withBody));
-    });
+    // The bank is asked for what the history does not hold in full: dates
+    // after it, those of its partial years, and today's.
+    const Date date = request.Date.value_or(MoscowDateAt(now));
+    const auto partialFrom = FHistory ? FHistory->PartialFrom() : std::nullopt;
+    const bool full = FHistory && request.Date && *request.Date <= FHistory->Last() &&
+                      !(partialFrom && *request.Date >= *partialFrom);
+    if (full)
+        return Respond(*HistoryPage(date, false), head, isHead, now);
+    const bool fallback = FHistory && date <= FHistory->Last();
+    if (fallback) {
+        std::lock_guard lock(FLock);
+        if (const auto it = FBankFailedUntil.find(date); it != FBankFailedUntil.end()) {
+            if (now < it->second)
+                return Respond(InPlaceOfBank(date, std::chrono::ceil<seconds>(it->second - now)),
+                               head, isHead, now);
+            FBankFailedUntil.erase(it);
+        }
+    }
+
+    auto done = [this, later = std::move(later), date, isHead, fallback,
+                 head = std::string(head)](const UpstreamResult& r) {
+        const auto now = Now();
+        if (r.Ok) {
+            later(Respond(BankPage(r, date, now), head, isHead, now));
+        } else if (fallback) {
+            const seconds retry = FRetryAfter;
+            {
+                std::lock_guard lock(FLock);
+                if (FBankFailedUntil.size() >= kMaxFailures)
+                    FBankFailedUntil.clear();
+                FBankFailedUntil[date] = now + retry;
+            }
+            later(Respond(InPlaceOfBank(date, retry), head, isHead, now));
+        } else {
+            later(RespondError(502, "Bad Gateway", UpstreamFailurePage(date), kPageType, !isHead,
+                               now));
+        }
+    };
+    std::string instead;
+    if (fallback) {
+        const auto table = FHistory->RatesOn(date);
+        instead = "served the bundled rates of " +
+                  std::to_string(table ? table->Currencies.size() : 0) + " currencies of " +
+                  (table ? table->From.Text() : RequestDate(date)) + " instead";
+    }
+    FUpstream->Fetch(date, std::move(done), std::move(instead));
     return std::nullopt;
 }
 

@@ -7,6 +7,7 @@
 #include "tools/rates-server/CurrencyNames.h"
 #include "tools/rates-server/RatesPages.h"
 #include "tools/rates-server/XmlDocuments.h"
+#include "tools/rates-server/upstream/DocumentCache.h"
 
 namespace rates {
 
@@ -84,25 +85,19 @@ std::optional<XmlQuery> ReadXmlQuery(std::string_view path, std::string_view que
     return std::nullopt;
 }
 
-std::string XmlResponse(int status, std::string_view reason, const std::string& body,
-                        bool withBody) {
-    std::string r = "HTTP/1.0 " + std::to_string(status) + " " + std::string(reason) +
-                    "\r\nServer: kurs-rates-server\r\n"
-                    "Content-Type: application/xml; charset=windows-1251\r\n"
-                    "Content-Length: " +
-                    std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
-    if (withBody)
-        r += body;
-    return r;
+XmlService::XmlService(const RatesData* history, Upstream* upstream,
+                       WallClock::time_point historyModified)
+    : FHistory(history), FUpstream(upstream), FHistoryModified(historyModified) {}
+
+bool XmlService::HistoryHoldsAll(const Date& date) const {
+    const auto partialFrom = FHistory->PartialFrom();
+    return date <= FHistory->Last() && !(partialFrom && date >= *partialFrom);
 }
 
-XmlService::XmlService(const RatesData* history, Upstream* upstream)
-    : FHistory(history), FUpstream(upstream) {}
-
-const std::string& XmlService::HistoryDaily(const Date& date, bool english) {
+XmlService::Document XmlService::HistoryDaily(const Date& date, bool english, bool latest) {
     // As many as the pages keep, for the same reason.
     constexpr std::size_t kMaxDocuments = 1024;
-    const int key = DayNumber(date) * 2 + (english ? 1 : 0);
+    const int key = (latest ? 0 : DayNumber(date) * 2 + 2) + (english ? 1 : 0);
     if (const auto found = FDocuments.find(key); found != FDocuments.end())
         return found->second;
     if (FDocuments.size() >= kMaxDocuments)
@@ -121,49 +116,101 @@ const std::string& XmlService::HistoryDaily(const Date& date, bool english) {
                              return ia.empty() != ib.empty() ? ib.empty() : ia < ib;
                          });
     }
-    return FDocuments.emplace(key, DailyXml(table ? &*table : nullptr, date, english))
-        .first->second;
+    // As the pages: the latest document and those of the partial years may
+    // change with the data; the rest never does.
+    const Lifetime kind =
+        latest || (table && table->Partial) ? Lifetime::Replaceable : Lifetime::Settled;
+    auto doc = std::make_shared<const Representation>(MakeRepresentation(
+        DailyXml(table ? &*table : nullptr, date, english), kXmlType, kind, FHistoryModified));
+    FDocuments.emplace(key, doc);
+    return doc;
 }
 
 std::optional<std::string> XmlService::Answer(const Request& request, const XmlQuery& query,
+                                              std::string_view head, WallClock::time_point now,
                                               Later later) {
-    const bool withBody = !request.IsHead;
+    const bool isHead = request.IsHead;
     switch (query.What) {
         case XmlQuery::Malformed:
-            return XmlResponse(200, "OK", XmlParameterError(), withBody);
+            // The bank answers it as a document; nothing of it is to be kept.
+            return RespondError(200, "OK", XmlParameterError(), kXmlType, !isHead, now);
         case XmlQuery::Dynamic: {
             const auto found = CurrencyById(query.Id);
             const auto rates = FHistory != nullptr && found != nullptr
                                    ? FHistory->RatesSet(found->Key, query.From, query.To)
                                    : std::vector<RatesData::SetRate>{};
-            return XmlResponse(200, "OK", DynamicXml(query.Id, query.From, query.To, rates),
-                               withBody);
+            // A span inside the full history never changes.
+            const Lifetime kind = FHistory != nullptr && HistoryHoldsAll(query.To)
+                                      ? Lifetime::Settled
+                                      : Lifetime::Replaceable;
+            return Respond(MakeRepresentation(DynamicXml(query.Id, query.From, query.To, rates),
+                                              kXmlType, kind, FHistoryModified),
+                           head, isHead, now);
         }
         case XmlQuery::Daily:
             break;
     }
 
-    // As the page: the history answers every date up to its end; without a
-    // date its latest rates, unless the bank's service can give today's.
-    const bool local =
-        FHistory != nullptr && (query.On ? *query.On <= FHistory->Last() : FUpstream == nullptr);
-    if (local)
-        return XmlResponse(
-            200, "OK", HistoryDaily(query.On.value_or(FHistory->Last()), query.English), withBody);
-    const Date date = query.On.value_or(MoscowToday());
-    if (FUpstream == nullptr)
-        return XmlResponse(200, "OK", DailyXml(nullptr, date, query.English), withBody);
+    if (FUpstream == nullptr) {
+        // The history answers every date up to its end, and without a date
+        // its latest rates; a later date gets an empty document.
+        if (FHistory != nullptr && (!query.On || *query.On <= FHistory->Last()))
+            return Respond(
+                *HistoryDaily(query.On.value_or(FHistory->Last()), query.English, !query.On), head,
+                isHead, now);
+        const auto empty =
+            MakeRepresentation(DailyXml(nullptr, query.On.value_or(MoscowToday()), query.English),
+                               kXmlType, Lifetime::Replaceable, FHistoryModified);
+        return Respond(empty, head, isHead, now);
+    }
 
-    const bool english = query.English;
-    FUpstream->Fetch(
-        date, [later = std::move(later), date, english, withBody](const UpstreamResult& r) {
-            if (!r.Ok)
-                later(Response(502, "Bad Gateway", UpstreamFailurePage(date), withBody));
-            else if (english || r.Document.empty())
-                later(XmlResponse(200, "OK", DailyXml(&r.Table, date, english), withBody));
-            else
-                later(XmlResponse(200, "OK", r.Document, withBody));
-        });
+    // As the pages: the bank is asked for what the history does not hold
+    // in full, and without a date for today's.
+    const Date date = query.On.value_or(MoscowDateAt(now));
+    if (FHistory != nullptr && query.On && HistoryHoldsAll(date))
+        return Respond(*HistoryDaily(date, query.English, false), head, isHead, now);
+    // In place of a failing bank: the history's document of a partial year.
+    const Document instead = FHistory != nullptr && date <= FHistory->Last()
+                                 ? HistoryDaily(date, query.English, false)
+                                 : nullptr;
+    const auto& options = FUpstream->Options();
+    auto done = [later = std::move(later), date, isHead, english = query.English, instead,
+                 clock = options.Now, freshFor = options.FreshFor, retry = options.RetryAfter,
+                 head = std::string(head)](const UpstreamResult& r) {
+        const auto now = clock ? clock() : WallClock::now();
+        if (!r.Ok) {
+            if (!instead) {
+                later(RespondError(502, "Bad Gateway", UpstreamFailurePage(date), kPageType,
+                                   !isHead, now));
+                return;
+            }
+            const auto doc = MakeRepresentation(instead->Body, kXmlType, Lifetime::Replaceable,
+                                                instead->LastModified, retry);
+            later(Respond(doc, head, isHead, now));
+            return;
+        }
+        // The bank's own bytes; in English, its table with English names.
+        std::string body =
+            english || r.Document.empty() ? DailyXml(&r.Table, date, english) : r.Document;
+        // The document of a date that had passed when it was fetched is
+        // final; otherwise it is good until the server would ask again.
+        if (MoscowDateAt(r.FetchedAt) > date) {
+            later(Respond(
+                MakeRepresentation(std::move(body), kXmlType, Lifetime::Settled, r.FetchedAt), head,
+                isHead, now));
+            return;
+        }
+        using std::chrono::seconds;
+        const auto age = std::chrono::floor<seconds>(now - r.FetchedAt);
+        const seconds left = r.Stale ? seconds(0) : std::max(seconds(0), freshFor - age);
+        later(Respond(MakeRepresentation(std::move(body), kXmlType, Lifetime::Current,
+                                         std::min(r.FetchedAt, now), left),
+                      head, isHead, now));
+    };
+    std::string insteadText;
+    if (instead)
+        insteadText = "served the bundled rates of " + date.Text() + " instead";
+    FUpstream->Fetch(date, std::move(done), std::move(insteadText));
     return std::nullopt;
 }
 

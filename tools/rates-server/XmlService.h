@@ -5,11 +5,13 @@
 // history covers are built from it; later ones are the bank's own bytes.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
+#include "tools/rates-server/Freshness.h"
 #include "tools/rates-server/RatesData.h"
 #include "tools/rates-server/RatesHttp.h"
 #include "tools/rates-server/upstream/Upstream.h"
@@ -37,26 +39,35 @@ struct XmlQuery {
 // nullopt when the path is none of the service's.
 std::optional<XmlQuery> ReadXmlQuery(std::string_view path, std::string_view query);
 
+// The content type of every XML answer, as the bank's service sends it.
+inline constexpr std::string_view kXmlType = "application/xml; charset=windows-1251";
+
 class XmlService {
   public:
-    // Either may be nullptr.  Neither is owned.
-    XmlService(const RatesData* history, Upstream* upstream);
+    // Either may be nullptr; neither is owned.  historyModified: the
+    // Last-Modified of the documents made from the history.
+    XmlService(const RatesData* history, Upstream* upstream, WallClock::time_point historyModified);
 
     using Later = std::function<void(std::string response)>;
-    // As RatesService::Answer, for a request whose path ReadXmlQuery knows.
-    std::optional<std::string> Answer(const Request& request, const XmlQuery& query, Later later);
+    // As RatesService::Answer, for a request whose path ReadXmlQuery knows;
+    // head is the request's, for its conditions.
+    std::optional<std::string> Answer(const Request& request, const XmlQuery& query,
+                                      std::string_view head, WallClock::time_point now,
+                                      Later later);
 
   private:
-    const std::string& HistoryDaily(const Date& date, bool english);
+    using Document = std::shared_ptr<const Representation>;
+    // The document of a date from the history (its latest when latest).
+    Document HistoryDaily(const Date& date, bool english, bool latest);
+    // Whether the history holds every currency of the bank on the date.
+    bool HistoryHoldsAll(const Date& date) const;
 
     const RatesData* FHistory;
     Upstream* FUpstream;
-    // Documents of the history never change: the latest ones asked for.
-    std::unordered_map<int, std::string> FDocuments;
+    WallClock::time_point FHistoryModified;
+    // Documents of the history: the latest ones asked for.  The bank's
+    // answers come on its thread, but never touch this.
+    std::unordered_map<int, Document> FDocuments;
 };
-
-// A whole response carrying an XML document.
-std::string XmlResponse(int status, std::string_view reason, const std::string& body,
-                        bool withBody);
 
 }  // namespace rates

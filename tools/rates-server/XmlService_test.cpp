@@ -62,6 +62,28 @@ TEST(XmlService, TheHistoryAnswersTheBanksOwnDocumentsRowForRow) {
     }
 }
 
+TEST(XmlService, ThePartialYearsHoldTheirCurrenciesInTheBanksOrder) {
+    const auto bank = ReadBankXml(BankDocument("XML_daily_2026-03-18.xml"));
+    ASSERT_TRUE(bank.Ok);
+    const auto r = Ask("/scripts/XML_daily.asp?date_req=18/03/2026");
+    const auto ours = ReadBankXml(r.Body);
+    ASSERT_TRUE(ours.Ok) << ours.Error;
+    std::vector<std::string> expected;
+    for (const auto& row : Rows(bank.Table))
+        for (const auto& c : ours.Table.Currencies)
+            if (row.find(" " + c.CharCode + " ") != std::string::npos)
+                expected.push_back(row);
+    EXPECT_EQ(expected.size(), 8u);
+    EXPECT_EQ(Rows(ours.Table), expected);
+    // Replaceable by the bank's full table; the full history's are settled.
+    EXPECT_EQ(r.Header("Cache-Control"), "public, max-age=86400");
+    const auto settled = Ask("/scripts/XML_daily.asp?date_req=02/11/2023");
+    EXPECT_EQ(settled.Header("Cache-Control"), "public, max-age=31536000, immutable");
+    EXPECT_FALSE(settled.Header("ETag").empty());
+    EXPECT_EQ(Ask("/scripts/XML_daily.asp?date_req=99/99/2023").Header("Cache-Control"),
+              "no-store");
+}
+
 TEST(XmlService, UnitRatesAreWrittenAsTheBankWritesThem) {
     const auto doc = BankDocument("XML_daily_2026-03-18.xml");
     const std::regex row(
@@ -85,7 +107,7 @@ TEST(XmlService, DatesInEveryFormAClientSendsAndEnglishNames) {
     EXPECT_NE(Ask("/scripts/XML_daily.asp?date_req=05/11/2023").Body.find("Date=\"04.11.2023\""),
               std::string::npos);
     // No date: the latest the history has.
-    EXPECT_NE(Ask("/scripts/XML_daily.asp").Body.find("Date=\"30.12.2023\""), std::string::npos);
+    EXPECT_NE(Ask("/scripts/XML_daily.asp").Body.find("Date=\"22.08.2026\""), std::string::npos);
 
     const auto english = Ask("/scripts/XML_daily_eng.asp?date_req=02/11/2023").Body;
     EXPECT_NE(english.find("<CharCode>USD</CharCode><Nominal>1</Nominal><Name>US Dollar</Name>"),

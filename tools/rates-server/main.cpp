@@ -4,9 +4,11 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,7 +37,8 @@ constexpr const char* kHistoryFile = "bank-rates.txt.gz";
 
 constexpr const char* kUsage =
     "usage: kurs-rates-server [--listen ADDR:PORT] [--data FILE | --no-data]\n"
-    "                         [--upstream BASE_URL [--cache-dir DIR] [--user-agent TEXT]]\n"
+    "                         [--upstream BASE_URL [--cache-dir DIR] [--user-agent TEXT]\n"
+    "                          [--fresh-for SECONDS]]\n"
     "  --listen ADDR:PORT  where to listen (default 127.0.0.1:80; port 0 picks a free one);\n"
     "                      a socket handed over by systemd is used instead when there is one\n"
     "  --data FILE         the rates to serve (default: the bank's bundled history)\n"
@@ -45,7 +48,9 @@ constexpr const char* kUsage =
     "  --cache-dir DIR     where its answers are kept (default $CACHE_DIRECTORY,\n"
     "                      else ${XDG_CACHE_HOME:-~/.cache}/kurs/rates)\n"
     "  --user-agent TEXT   the User-Agent sent upstream (default kurs-rates-server/" KURS_VERSION
-    ")\n";
+    ")\n"
+    "  --fresh-for SECONDS how long today's document is served before the bank is asked\n"
+    "                      again (default 900; also the max-age of today's page)\n";
 
 rates::RatesServer* gServer = nullptr;
 
@@ -141,6 +146,12 @@ int main(int argc, char** argv) {
             } else if (option("--cache-dir", o.Upstream.CacheDir)) {
                 o.CacheDirGiven = true;
             } else if (option("--user-agent", o.Upstream.UserAgent)) {
+            } else if (std::string seconds; option("--fresh-for", seconds)) {
+                if (seconds.empty() || seconds.size() > 6 ||
+                    seconds.find_first_not_of("0123456789") != std::string::npos)
+                    return UsageError("--fresh-for needs a number of seconds, not '" + seconds +
+                                      "'");
+                o.Upstream.FreshFor = std::chrono::seconds(std::stoi(seconds));
             } else {
                 return UsageError("unknown argument '" + std::string(arg) + "'");
             }
@@ -156,17 +167,22 @@ int main(int argc, char** argv) {
     RaiseDescriptorLimit();
     try {
         std::optional<rates::RatesData> history;
+        const std::string dataFile = o.DataFile.empty() ? DefaultDataFile(argv[0]) : o.DataFile;
         if (!o.NoData)
-            history =
-                rates::RatesData::Load(o.DataFile.empty() ? DefaultDataFile(argv[0]) : o.DataFile);
+            history = rates::RatesData::Load(dataFile);
         std::unique_ptr<rates::Upstream> upstream;
         if (!o.Upstream.BaseUrl.empty()) {
             if (!o.CacheDirGiven)
                 o.Upstream.CacheDir = rates::DefaultUpstreamCacheDir();
             upstream = std::make_unique<rates::Upstream>(o.Upstream);
         }
-        rates::RatesServer server(
-            std::make_unique<rates::RatesService>(std::move(history), std::move(upstream)));
+        auto service =
+            std::make_unique<rates::RatesService>(std::move(history), std::move(upstream));
+        // The pages of the history last changed when its file did.
+        if (struct stat st{}; !o.NoData && ::stat(dataFile.c_str(), &st) == 0)
+            service->SetHistoryModified(
+                std::min(rates::WallClock::from_time_t(st.st_mtime), rates::WallClock::now()));
+        rates::RatesServer server(std::move(service));
         if (!inherited.empty() && !o.ListenGiven)
             server.Adopt(inherited.front());
         else

@@ -51,6 +51,7 @@ struct Job {
     Date Requested;
     std::vector<Upstream::Done> Waiters;
     Steady::time_point Deadline;  // the waiting clients are answered by then
+    std::string Instead;          // what the caller serves when it fails
     std::string Body;
     bool TooLarge = false;
     char CurlError[CURL_ERROR_SIZE] = {};
@@ -179,17 +180,20 @@ struct Upstream::Impl {
     }
 
     // The answer for a failed fetch: a cached copy of any age, or the failure.
-    UpstreamResult Failed(const Date& date, const std::string& why) const {
+    UpstreamResult Failed(const Date& date, const std::string& why,
+                          const std::string& instead) const {
         UpstreamResult r;
         const std::string prefix = "kurs-rates-server: upstream " + RequestDate(date) + ": ";
         if (auto copy = Cache.Load(date)) {
             r.Ok = true;
             r.Table = std::move(copy->Table);
             r.Document = std::move(copy->Bytes);
+            r.FetchedAt = copy->FetchedAt;
+            r.Stale = true;
             Log(prefix + why + "; served the cached copy");
         } else {
             r.Error = why;
-            Log(prefix + why);
+            Log(prefix + why + (instead.empty() ? "" : "; " + instead));
         }
         return r;
     }
@@ -284,7 +288,8 @@ struct Upstream::Impl {
             r.Error = IsHtml(type) ? "an HTML page instead of the rates document" : doc.Error;
             return r;
         }
-        if (const auto why = Cache.Store(job.Requested, job.Body, Now()); !why.empty())
+        r.FetchedAt = Now();
+        if (const auto why = Cache.Store(job.Requested, job.Body, r.FetchedAt); !why.empty())
             Log("kurs-rates-server: upstream cache: " + why);
         r.Ok = true;
         r.Table = std::move(doc.Table);
@@ -326,9 +331,10 @@ struct Upstream::Impl {
             }
             for (const auto& job : start)
                 if (const auto why = Begin(job); !why.empty())
-                    Finish(job, Failed(job->Requested, why));
+                    Finish(job, Failed(job->Requested, why, job->Instead));
             for (const auto& job : busy)
-                Finish(job, Failed(job->Requested, "too busy: other dates were being fetched"));
+                Finish(job, Failed(job->Requested, "too busy: other dates were being fetched",
+                                   job->Instead));
 
             int running = 0;
             curl_multi_perform(Multi, &running);
@@ -348,7 +354,7 @@ struct Upstream::Impl {
                 curl_multi_remove_handle(Multi, e);
                 curl_easy_cleanup(e);
                 if (!result.Ok)
-                    result = Failed(job->Requested, result.Error);
+                    result = Failed(job->Requested, result.Error, job->Instead);
                 Finish(job, result);
                 again = true;  // room for a waiting date
             }
@@ -389,7 +395,7 @@ Upstream::~Upstream() {
     FImpl->Worker.join();
 }
 
-void Upstream::Fetch(const Date& date, Done done) {
+void Upstream::Fetch(const Date& date, Done done, std::string instead) {
     Impl& im = *FImpl;
     std::string damaged;
     if (auto copy = im.Cache.Load(date, &damaged);
@@ -398,6 +404,7 @@ void Upstream::Fetch(const Date& date, Done done) {
         r.Ok = true;
         r.Table = std::move(copy->Table);
         r.Document = std::move(copy->Bytes);
+        r.FetchedAt = copy->FetchedAt;
         KURS_TRACE(RatesServer, "upstream %s: from the cache", RequestDate(date).c_str());
         im.Call(done, r);
         return;
@@ -422,6 +429,7 @@ void Upstream::Fetch(const Date& date, Done done) {
         } else {
             auto job = std::make_shared<Job>();
             job->Requested = date;
+            job->Instead = std::move(instead);
             job->Deadline = Steady::now() + im.Options.AnswerWithin;
             job->Waiters.push_back(std::move(done));
             im.Jobs.emplace(date, job);
@@ -437,8 +445,16 @@ void Upstream::Fetch(const Date& date, Done done) {
         r.Error = refused;
         im.Call(done, r);
     } else {
-        im.Call(done, im.Failed(date, refused));
+        im.Call(done, im.Failed(date, refused, instead));
     }
+}
+
+const UpstreamOptions& Upstream::Options() const {
+    return FImpl->Options;
+}
+
+WallClock::time_point Upstream::Now() const {
+    return FImpl->Now();
 }
 
 std::string DefaultUpstreamCacheDir() {

@@ -34,6 +34,9 @@ struct UpstreamOptions {
     // How long a copy of today's (or a later) document is served without
     // asking again; the document of a past date is kept for good.
     std::chrono::seconds FreshFor{15 * 60};
+    // After a fetch failed with no copy to serve, how long the date is not
+    // asked for again (the server answers from its own data meanwhile).
+    std::chrono::seconds RetryAfter{60};
     // The wall clock that decides what is fresh; empty: the system's.
     std::function<std::chrono::system_clock::time_point()> Now;
     // Where a failed fetch is reported, one line without the line break;
@@ -50,6 +53,10 @@ struct UpstreamResult {
     std::string Document;
     // When not Ok: one line that says why, for the log.
     std::string Error;
+    // When Ok: when the document was fetched from the bank, and whether it
+    // is an older copy served because the bank could not be asked now.
+    std::chrono::system_clock::time_point FetchedAt{};
+    bool Stale = false;
 };
 
 class Upstream {
@@ -65,7 +72,14 @@ class Upstream {
     // The rates of the date.  done is called exactly once, on the fetching
     // thread (or at once, from a fresh cached copy or when too busy), within
     // AnswerWithin.  When a fetch fails, a cached copy of any age is served.
-    void Fetch(const Date& date, Done done);
+    // instead: what the caller serves when the fetch fails and there is no
+    // copy, said at the end of the failure's log line ("served the bundled
+    // rates"); empty when the caller has nothing.
+    void Fetch(const Date& date, Done done, std::string instead = {});
+
+    const UpstreamOptions& Options() const;
+    // The wall clock of the options.
+    std::chrono::system_clock::time_point Now() const;
 
   private:
     struct Impl;
