@@ -212,6 +212,15 @@ HeadState ExamineHead(std::string_view received) {
     return received.size() > kMaxHeadBytes ? HeadState::TooLong : HeadState::Incomplete;
 }
 
+bool EndsWithItsHead(std::string_view received) {
+    const auto end = received.find("\r\n\r\n");
+    if (end == std::string_view::npos || end + 4 != received.size())
+        return false;
+    const auto line = RequestLine(received);
+    return line && (line->starts_with("GET ") || line->starts_with("HEAD ")) &&
+           !AnnouncesBody(received);
+}
+
 bool HasRequestLine(std::string_view received) {
     return RequestLine(received).has_value();
 }

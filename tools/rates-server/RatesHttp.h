@@ -31,6 +31,11 @@ enum class HeadState {
 // line is reported as soon as the line is complete.
 HeadState ExamineHead(std::string_view received);
 
+// True when the bytes are one whole GET or HEAD head that announces no body
+// and nothing after it: once answered, the connection may be closed at once
+// with nothing unread, so closing cannot reset it under the answer.
+bool EndsWithItsHead(std::string_view received);
+
 // True when the bytes hold a whole request line (used when the client closes
 // its side before the empty line: a complete request line is still answered).
 bool HasRequestLine(std::string_view received);
