@@ -9,11 +9,36 @@ RatesService::RatesService(std::optional<RatesData> history, std::unique_ptr<Ups
 
 RatesService::~RatesService() = default;
 
+namespace {
+
+// Enough for every date a busy month of clients asks for; bounded, so that
+// clients walking through all dates cannot grow it without end.
+constexpr std::size_t kMaxPages = 1024;
+
+int KeyOf(const Date& date) {
+    return (date.Year * 100 + date.Month) * 100 + date.Day;
+}
+
+}  // namespace
+
+std::string RatesService::UpstreamPage(const UpstreamResult& result, const Date& date) {
+    const int key = KeyOf(date);
+    std::lock_guard lock(FUpstreamPagesLock);
+    if (const auto found = FUpstreamPages.find(key); found != FUpstreamPages.end() &&
+                                                     result.Version != 0 &&
+                                                     found->second.first == result.Version)
+        return found->second.second;
+    std::string page = RatesPage(&result.Table, date);
+    if (result.Version != 0) {
+        if (FUpstreamPages.size() >= kMaxPages)
+            FUpstreamPages.clear();
+        FUpstreamPages[key] = {result.Version, page};
+    }
+    return page;
+}
+
 const std::string& RatesService::HistoryPage(const Date& date) {
-    // Enough for every date a busy month of clients asks for; bounded, so
-    // that clients walking through all dates cannot grow it without end.
-    constexpr std::size_t kMaxPages = 1024;
-    const int key = (date.Year * 100 + date.Month) * 100 + date.Day;
+    const int key = KeyOf(date);
     if (const auto found = FHistoryPages.find(key); found != FHistoryPages.end())
         return found->second;
     if (FHistoryPages.size() >= kMaxPages)
@@ -38,13 +63,27 @@ std::optional<std::string> RatesService::Answer(std::string_view head, Later lat
     if (!FUpstream)
         return Response(200, "OK", NoRatesPage(date), withBody);
 
-    FUpstream->Fetch(date, [later = std::move(later), date, withBody](const UpstreamResult& r) {
-        if (r.Ok)
-            later(Response(200, "OK", RatesPage(&r.Table, date), withBody));
-        else
-            later(Response(502, "Bad Gateway", UpstreamFailurePage(date), withBody));
-    });
-    return std::nullopt;
+    // A copy on hand is answered at once, on this thread; a fetch later.
+    struct Handover {
+        std::mutex Lock;
+        bool Returned = false;
+        std::optional<std::string> Now;
+    };
+    auto handover = std::make_shared<Handover>();
+    FUpstream->Fetch(
+        date, [this, handover, later = std::move(later), date, withBody](const UpstreamResult& r) {
+            std::string answer =
+                r.Ok ? Response(200, "OK", UpstreamPage(r, date), withBody)
+                     : Response(502, "Bad Gateway", UpstreamFailurePage(date), withBody);
+            std::lock_guard lock(handover->Lock);
+            if (handover->Returned)
+                later(std::move(answer));
+            else
+                handover->Now = std::move(answer);
+        });
+    std::lock_guard lock(handover->Lock);
+    handover->Returned = true;
+    return std::move(handover->Now);
 }
 
 }  // namespace rates

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,8 +38,14 @@ class RatesService {
     // The page of a date from the history; pages never change, so the
     // latest ones asked for are kept.
     const std::string& HistoryPage(const Date& date);
+    // The page of a date from the bank's document; the latest ones made are
+    // kept for as long as the upstream serves the same copy (its Version).
+    std::string UpstreamPage(const UpstreamResult& result, const Date& date);
 
     std::optional<RatesData> FHistory;
+    // Before the upstream, whose callbacks use them until it is gone.
+    std::mutex FUpstreamPagesLock;
+    std::unordered_map<int, std::pair<std::uint64_t, std::string>> FUpstreamPages;
     std::unique_ptr<Upstream> FUpstream;
     std::unordered_map<int, std::string> FHistoryPages;
 };

@@ -2,11 +2,14 @@
 // bank's published history and, for later dates, from the bank's daily XML
 // service.  Runs until SIGTERM or SIGINT, then exits 0.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,7 +38,8 @@ constexpr const char* kHistoryFile = "bank-rates.txt.gz";
 
 constexpr const char* kUsage =
     "usage: kurs-rates-server [--listen ADDR:PORT] [--data FILE | --no-data]\n"
-    "                         [--upstream BASE_URL [--cache-dir DIR] [--user-agent TEXT]]\n"
+    "                         [--upstream BASE_URL [--cache-dir DIR] [--user-agent TEXT]\n"
+    "                                              [--upstream-ca FILE]]\n"
     "  --listen ADDR:PORT  where to listen (default 127.0.0.1:80; port 0 picks a free one);\n"
     "                      a socket handed over by systemd is used instead when there is one\n"
     "  --data FILE         the rates to serve (default: the bank's bundled history)\n"
@@ -45,7 +49,9 @@ constexpr const char* kUsage =
     "  --cache-dir DIR     where its answers are kept (default $CACHE_DIRECTORY,\n"
     "                      else ${XDG_CACHE_HOME:-~/.cache}/kurs/rates)\n"
     "  --user-agent TEXT   the User-Agent sent upstream (default kurs-rates-server/" KURS_VERSION
-    ")\n";
+    ")\n"
+    "  --upstream-ca FILE  trust the certificate authorities in FILE (PEM) for https://\n"
+    "                      instead of the system's\n";
 
 rates::RatesServer* gServer = nullptr;
 
@@ -82,6 +88,17 @@ void RaiseDescriptorLimit() {
         files.rlim_cur = std::min<rlim_t>(files.rlim_max, 65536);
         setrlimit(RLIMIT_NOFILE, &files);
     }
+}
+
+// Why a file cannot be read, empty when it can; never waits on a FIFO.
+std::string UnreadableFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::strerror(errno);
+    struct stat st {};
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    close(fd);
+    return regular ? "" : "not a regular file";
 }
 
 int UsageError(const std::string& reason) {
@@ -141,6 +158,10 @@ int main(int argc, char** argv) {
             } else if (option("--cache-dir", o.Upstream.CacheDir)) {
                 o.CacheDirGiven = true;
             } else if (option("--user-agent", o.Upstream.UserAgent)) {
+            } else if (option("--upstream-ca", o.Upstream.CaFile)) {
+                if (const auto why = UnreadableFile(o.Upstream.CaFile); !why.empty())
+                    return UsageError("cannot read the --upstream-ca file " + o.Upstream.CaFile +
+                                      ": " + why);
             } else {
                 return UsageError("unknown argument '" + std::string(arg) + "'");
             }

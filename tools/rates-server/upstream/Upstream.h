@@ -6,6 +6,7 @@
 // is fetched once.
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +22,10 @@ struct UpstreamOptions {
     // Where raw documents are kept; empty keeps none.
     std::string CacheDir;
     std::string UserAgent;
+    // The certificates of authorities trusted for https://, in one PEM file,
+    // instead of the system's; empty: the system's.  The environment never
+    // changes what is trusted.
+    std::string CaFile;
     // A whole fetch (connect, TLS, redirects, body) ends within this.
     std::chrono::milliseconds Timeout{8000};
     std::chrono::milliseconds ConnectTimeout{4000};
@@ -41,11 +46,23 @@ struct UpstreamOptions {
     std::function<void(const std::string&)> Log;
 };
 
+// An https:// upstream is followed only to https:// on its own host or under
+// its registered domain (www.cbr.ru for cbr.ru); an http:// one anywhere over
+// http:// or https://.  Why the redirect from base to location is refused,
+// empty when it is followed.
+std::string RedirectRefusal(const std::string& base, const std::string& location);
+
+// Whether the host of a URL is this machine (127.0.0.0/8, ::1, localhost).
+bool IsLoopbackUrl(const std::string& url);
+
 struct UpstreamResult {
     bool Ok = false;
     // When Ok: From is the document's ValCurs Date, the rows in document
     // order with names (UTF-8), nominals and values as the document writes them.
     RatesTable Table;
+    // When Ok: the same nonzero number for the same copy of a document, so
+    // that what is made of it can be kept; 0 when it is not to be kept.
+    std::uint64_t Version = 0;
     // When not Ok: one line that says why, for the log.
     std::string Error;
 };
@@ -63,6 +80,10 @@ class Upstream {
     // The rates of the date.  done is called exactly once, on the fetching
     // thread (or at once, from a fresh cached copy or when too busy), within
     // AnswerWithin.  When a fetch fails, a cached copy of any age is served.
+    // A document dated after the date, or too long before it to be the one
+    // in force then, is refused (DocumentDateProblem), from the bank and
+    // from the cache alike.  Copies read once are kept in memory, a bounded
+    // number of them.
     void Fetch(const Date& date, Done done);
 
   private:
