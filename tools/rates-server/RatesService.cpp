@@ -37,6 +37,17 @@ std::string RatesService::UpstreamPage(const UpstreamResult& result, const Date&
     return page;
 }
 
+std::optional<std::string> RatesService::KeptAnswer(const Date& date, std::uint64_t version,
+                                                    bool withBody) {
+    if (version == 0)
+        return std::nullopt;
+    std::lock_guard lock(FUpstreamPagesLock);
+    const auto found = FUpstreamPages.find(KeyOf(date));
+    if (found == FUpstreamPages.end() || found->second.first != version)
+        return std::nullopt;
+    return Response(200, "OK", found->second.second, withBody);
+}
+
 const std::string& RatesService::HistoryPage(const Date& date) {
     const int key = KeyOf(date);
     if (const auto found = FHistoryPages.find(key); found != FHistoryPages.end())
@@ -63,7 +74,10 @@ std::optional<std::string> RatesService::Answer(std::string_view head, Later lat
     if (!FUpstream)
         return Response(200, "OK", NoRatesPage(date), withBody);
 
-    // A copy on hand is answered at once, on this thread; a fetch later.
+    // A copy on hand is answered at once, on this thread (from the page made
+    // of it before, when there is one); a fetch later.
+    if (auto kept = KeptAnswer(date, FUpstream->FreshVersion(date), withBody))
+        return kept;
     struct Handover {
         std::mutex Lock;
         bool Returned = false;

@@ -41,6 +41,8 @@ class RatesService {
     // The page of a date from the bank's document; the latest ones made are
     // kept for as long as the upstream serves the same copy (its Version).
     std::string UpstreamPage(const UpstreamResult& result, const Date& date);
+    // The answer made of the page kept for that version, if there is one.
+    std::optional<std::string> KeptAnswer(const Date& date, std::uint64_t version, bool withBody);
 
     std::optional<RatesData> FHistory;
     // Before the upstream, whose callbacks use them until it is gone.

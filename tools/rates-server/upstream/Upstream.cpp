@@ -642,6 +642,18 @@ void Upstream::Fetch(const Date& date, Done done) {
     }
 }
 
+std::uint64_t Upstream::FreshVersion(const Date& date) const {
+    const Impl& im = *FImpl;
+    std::lock_guard lock(im.MemoLock);
+    const auto it = im.Memos.find(date);
+    if (it == im.Memos.end() ||
+        !IsFresh(date, it->second.FetchedAt, im.Now(), im.Options.FreshFor) ||
+        !DocumentDateProblem(date, it->second.Table->From, im.Today()).empty())
+        return 0;
+    it->second.LastUse = ++im.MemoClock;
+    return it->second.Version;
+}
+
 std::string DefaultUpstreamCacheDir() {
     if (const char* dirs = std::getenv("CACHE_DIRECTORY"); dirs != nullptr && *dirs == '/') {
         const std::string all = dirs;

@@ -86,6 +86,12 @@ class Upstream {
     // number of them.
     void Fetch(const Date& date, Done done);
 
+    // The Version that Fetch would answer the date with at once, from a copy
+    // in memory; 0 when it would read a file or ask the bank.  Costs no more
+    // than a lookup, so that a caller that kept what it made of that copy
+    // can answer without Fetch.
+    std::uint64_t FreshVersion(const Date& date) const;
+
   private:
     struct Impl;
     std::unique_ptr<Impl> FImpl;
