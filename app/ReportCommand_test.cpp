@@ -6,8 +6,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/RatesReport.h"
+#include "runtime/String.h"
+#include "runtime/StringList.h"
 #include "testing/Processes.h"
 #include "testing/ProxyProcess.h"
+#include "testing/RatesClient.h"
 #include "testing/TestHome.h"
 
 namespace {
@@ -201,9 +205,14 @@ TEST_F(ReportCommand, TheBanksOfficialRatesFromTheBundledHistory) {
         {"03.01.2002", dateLine("01.01.2002") + usd("30,1372") + eur("26,6172")},
         {"30.12.2023", dateLine("30.12.2023") + usd("89,6883") + eur("99,1919")},
         {"30.06.1992", "На дату 30/06/1992 - Курсы валют не установлены.\n \n"},
-        // After the history, with nobody to ask: no rates, and no old ones
-        // passed off as that day's.
-        {"01.01.2024", "На дату [01/01/2024] получить курсы валют не удалось - Ошибка!\n"},
+        // No rates were set over the New Year holidays of 2024; then eight
+        // currencies a day.
+        {"05.01.2024", dateLine("30.12.2023") + usd("89,6883") + eur("99,1919")},
+        {"18.03.2026", dateLine("18.03.2026") + usd("81,9103") + eur("93,1557")},
+        {"22.08.2026", dateLine("22.08.2026") + usd("82,9211") + eur("96,8601")},
+        // After the history (even the Sunday after its last Saturday), with
+        // nobody to ask: no rates, and no old ones passed off as that day's.
+        {"23.08.2026", "На дату [23/08/2026] получить курсы валют не удалось - Ошибка!\n"},
     };
     for (const auto& c : cases) {
         const ProgramResult r = Run({"--server", server.Address(), "--date", c.date, "--quiet"});
@@ -232,6 +241,55 @@ TEST_F(ReportCommand, ThroughTinyproxy) {
                                  "127.0.0.1:" + std::to_string(proxy.Port())});
     EXPECT_EQ(r.ExitCode, 0) << r.Err << proxy.Log();
     EXPECT_EQ(r.Out, kExpectedReport);
+}
+
+// A web cache keeps a settled page: five reports, one request to the server.
+TEST_F(ReportCommand, ThroughACachingSquidASettledDateReachesTheServerOnce) {
+    testing_support::ProxyProcess squid(testing_support::ProxyProcess::Squid,
+                                        testing_support::PortKind::FourDigits, true);
+    if (!squid.Running())
+        GTEST_SKIP() << squid.Problem();
+    RatesServerProcess server(KURS_RATES_SERVER_BINARY, {"--data", KURS_RATES_SAMPLE_DATA});
+    ASSERT_TRUE(server.Running()) << server.Output();
+    for (int i = 0; i < 5; ++i) {
+        const ProgramResult r =
+            Run({"--server", server.Address(), "--date", "07.12.2000", "--quiet", "--proxy",
+                 "127.0.0.1:" + std::to_string(squid.Port())});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err << squid.Log();
+        EXPECT_EQ(r.Out, kExpectedReport);
+    }
+    const std::string log = squid.AccessLog();
+    int origin = 0;
+    for (std::size_t at = 0; (at = log.find("HIER_DIRECT/", at)) != std::string::npos; ++at)
+        ++origin;
+    EXPECT_EQ(origin, 1) << log;
+}
+
+// From 2024 the page lists eight currencies and says so in a line of its
+// own; the window's reader passes over it: the report is what it would be
+// without that line.
+TEST_F(ReportCommand, TheEightCurrencyNoteChangesNothingOfTheReport) {
+    RatesServerProcess server(KURS_RATES_SERVER_BINARY);
+    ASSERT_TRUE(server.Running()) << server.Output();
+    const String note = "Это не вся таблица Центрального банка"_cp;
+    for (const char* date : {"10.01.2024", "18.03.2026", "22.08.2026"}) {
+        const std::string raw = rates::test::Fetch(
+            server.Port(), rates::test::GetRequest(
+                               std::string("/markets/scripts/val_res1a.asp?date_req=") + date));
+        const std::string body = raw.substr(raw.find("\r\n\r\n") + 4);
+        const auto at = body.find(note);
+        ASSERT_NE(at, std::string::npos) << date;
+        const auto start = body.rfind('\n', at) + 1;
+        const std::string without = body.substr(0, start) + body.substr(body.find('\n', at) + 1);
+        TStringList withLines, withoutLines, withReport, withoutReport;
+        withLines.SetText(body);
+        withoutLines.SetText(without);
+        ASSERT_EQ(withLines.Count(), withoutLines.Count() + 1) << date;
+        AppendRatesReport(withLines, date, withReport);
+        AppendRatesReport(withoutLines, date, withoutReport);
+        EXPECT_EQ(withReport.ToVector(), withoutReport.ToVector()) << date;
+        EXPECT_EQ(withReport.Count(), 6) << date;  // the date line, the dollar and the euro
+    }
 }
 
 TEST_F(ReportCommand, UsesTheWindowsStoredSettingsWithoutWritingThem) {

@@ -39,7 +39,7 @@ std::string ReadFile(const std::string& path) {
 
 }  // namespace
 
-ProxyProcess::ProxyProcess(Kind kind, PortKind portKind) : FKind(kind) {
+ProxyProcess::ProxyProcess(Kind kind, PortKind portKind, bool caching) : FKind(kind) {
     const char* name = kind == Tinyproxy ? "tinyproxy" : "squid";
     const std::string program = Find(name);
     if (program.empty()) {
@@ -64,7 +64,9 @@ ProxyProcess::ProxyProcess(Kind kind, PortKind portKind) : FKind(kind) {
               << "PidFile \"" << FFolder << "/proxy.pid\"\n"
               << "LogFile \"" << FFolder << "/proxy.log\"\nLogLevel Info\n";
         } else {
-            c << "http_port 127.0.0.1:" << port << "\nhttp_access allow all\ncache deny all\n"
+            c << "http_port 127.0.0.1:" << port << "\nhttp_access allow all\n"
+              << (caching ? "cache_mem 8 MB\nmaximum_object_size_in_memory 512 KB\n"
+                          : "cache deny all\n")
               << "pid_filename " << FFolder << "/proxy.pid\n"
               << "access_log stdio:" << FFolder << "/access.log\n"
               << "cache_log " << FFolder << "/proxy.log\n"
@@ -115,6 +117,10 @@ ProxyProcess::~ProxyProcess() {
         std::error_code ignored;
         std::filesystem::remove_all(FFolder, ignored);
     }
+}
+
+std::string ProxyProcess::AccessLog() const {
+    return ReadFile(FFolder + "/access.log");
 }
 
 std::string ProxyProcess::Log() const {

@@ -15,7 +15,9 @@ class ProxyProcess {
   public:
     enum Kind { Tinyproxy, Squid };
 
-    explicit ProxyProcess(Kind kind, PortKind portKind = PortKind::Any);
+    // caching: squid keeps answers in memory, as a web cache does; otherwise
+    // it keeps none.
+    explicit ProxyProcess(Kind kind, PortKind portKind = PortKind::Any, bool caching = false);
     ~ProxyProcess();
     ProxyProcess(const ProxyProcess&) = delete;
     ProxyProcess& operator=(const ProxyProcess&) = delete;
@@ -27,6 +29,10 @@ class ProxyProcess {
     int Port() const { return FPort; }
     // The proxy's own log, for failure messages.
     std::string Log() const;
+    // Squid's access log: one line per request, "... TCP_MEM_HIT/200 ...
+    // HIER_NONE/-" when answered from its cache, "HIER_DIRECT/..." when it
+    // asked the server.
+    std::string AccessLog() const;
 
   private:
     Kind FKind;

@@ -8,3 +8,5 @@ for b in "$build"/bench/*; do
     echo "== $(basename "$b")"
     "$b"
 done
+echo "== kurs-rates-server against nginx"
+"$(dirname "$0")/rates-server/bench-http.sh" "$build"

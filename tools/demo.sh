@@ -40,7 +40,8 @@ status=0
 XDG_CONFIG_HOME=$settings "$report" --server 127.0.0.1:"$port" --date 07.12.2000 || status=$?
 echo
 echo "kurs demo: these are the bank's official rates as it published them; the server"
-echo "kurs demo: bundles its history from 01.07.1992 to 30.12.2023."
+echo "kurs demo: bundles its history from 01.07.1992 to 30.12.2023, and eight currencies"
+echo "kurs demo: (USD, EUR, CNY, GBP, CHF, THB, TRY, INR) to 22.08.2026."
 
 if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} && -x $window ]]; then
     echo

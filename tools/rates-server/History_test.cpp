@@ -38,7 +38,8 @@ const Currency* Row(const RatesTable& t, std::string_view key) {
 
 TEST(History, SpansTheBanksPublishedRates) {
     EXPECT_EQ(History().First(), (Date{1992, 7, 1}));
-    EXPECT_EQ(History().Last(), (Date{2023, 12, 30}));
+    EXPECT_EQ(History().Last(), (Date{2026, 8, 22}));
+    EXPECT_EQ(History().PartialFrom(), (Date{2024, 1, 10}));
     EXPECT_FALSE(History().RatesOn({1992, 6, 30}));
 }
 
@@ -102,6 +103,20 @@ TEST(History, TablesOfKnownDates) {
          {2023, 12, 30},
          {{"USD", 1, "89,6883"}, {"EUR", 1, "99,1919"}, {"GEL", 1, "33,3042"}},
          {"DEM"}},
+        // No rates were set from 31.12.2023 to 09.01.2024: the whole table
+        // of 30.12.2023 holds; from 10.01.2024 on, eight currencies.
+        {"the holidays after the full history",
+         {2024, 1, 5},
+         {2023, 12, 30},
+         {{"USD", 1, "89,6883"}, {"GEL", 1, "33,3042"}},
+         {}},
+        {"eight currencies",
+         {2026, 3, 18},
+         {2026, 3, 18},
+         {{"USD", 1, "81,9103"}, {"EUR", 1, "93,1557"}, {"INR", 100, "88,5929"}},
+         {"GEL", "JPY", "KZT"}},
+        {"a Sunday of the eight", {2026, 8, 16}, {2026, 8, 15}, {}, {"GEL"}},
+        {"the end of the eight", {2026, 8, 22}, {2026, 8, 22}, {{"USD", 1, "82,9211"}}, {"JPY"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -213,7 +228,9 @@ TEST(History, ServedPagesAroundItsEnds) {
         {"30.06.1992", nullptr, true},
         {"01.07.1992", "установил с 01.07.1992 ", false},
         {"30.12.2023", "установил с 30.12.2023 ", false},
-        {"31.12.2023", nullptr, false},  // after the history, nobody to ask
+        {"09.01.2024", "установил с 30.12.2023 ", false},  // the New Year holidays
+        {"10.01.2024", "установил с 10.01.2024 ", false},
+        {"23.08.2026", nullptr, false},  // after the history, nobody to ask
         {"01.01.2030", nullptr, false},
     };
     for (const auto& c : cases) {
@@ -292,8 +309,14 @@ TEST(History, AgreesWithTheBanksFigures) {
         names[{f[0], f[1], f[2], std::stoi(f[3])}].emplace_back(IsoDate(f[5]), IsoDate(f[6]), f[4]);
     }
 
-    const auto rows = GzipLines(dir + "/official-rates-1992-07-01_2023-12-30.csv.gz");
+    auto rows = GzipLines(dir + "/official-rates-1992-07-01_2023-12-30.csv.gz");
     ASSERT_EQ(rows.size(), 206377u);
+    // From 2024 eight currencies, with the names of 2023.
+    const auto eight =
+        GzipLines(dir + "/official-rates-2024-01-10_2026-08-22_eight-currencies.csv.gz");
+    ASSERT_EQ(eight.size(), 5200u);
+    rows.insert(rows.end(), eight.begin() + 1, eight.end());
+    const Date partialFrom{2024, 1, 10};
     // Each currency's published rates so far: the one a table shows must be
     // its latest, of the same rouble.
     struct Published {
@@ -327,11 +350,12 @@ TEST(History, AgreesWithTheBanksFigures) {
             table = History().RatesOn(date);
             ASSERT_TRUE(table);
             ASSERT_EQ(table->From, date);
+            EXPECT_EQ(table->Partial, !(date < partialFrom)) << date.Text();
         }
         const int nominal = std::stoi(f[2]);
         std::string name;
         for (const auto& [first, last, n] : names[{f[4], f[1], f[5], nominal}])
-            if (!(date < first) && !(last < date))
+            if ((!(date < first) && !(last < date)) || !(date < partialFrom))
                 name = n;
         ASSERT_FALSE(name.empty()) << rows[i];
         std::string rate = f[3];
@@ -348,7 +372,7 @@ TEST(History, AgreesWithTheBanksFigures) {
         ++compared;
     }
     checkCarried(*table);
-    EXPECT_EQ(compared, 206376);
+    EXPECT_EQ(compared, 206376 + 5199);
 }
 
 }  // namespace

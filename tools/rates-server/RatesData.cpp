@@ -283,6 +283,8 @@ class RatesData::Builder {
                 continue;
             if (line.front() == '[')
                 DateLine(line);
+            else if (line.front() == '!')
+                PartialLine(line);
             else
                 CurrencyLine(line);
         }
@@ -303,6 +305,19 @@ class RatesData::Builder {
         FDateText = date->Text();
         ++FBlock;
         FRatesInBlock = 0;
+    }
+
+    void PartialLine(std::string_view line) {
+        constexpr std::string_view kPrefix = "partial from";
+        line = TrimBlanks(line.substr(1));
+        const auto date = line.starts_with(kPrefix)
+                              ? ParseDate(TrimBlanks(line.substr(kPrefix.size())))
+                              : std::nullopt;
+        if (!date)
+            Fail("a partial line reads ! partial from dd.mm.yyyy");
+        if (FData.FPartialFrom)
+            Fail("the partial line is given twice");
+        FData.FPartialFrom = DayNumber(*date);
     }
 
     // Every date lists at least one rate.
@@ -548,6 +563,12 @@ Date RatesData::Last() const {
     return FDays.empty() ? Date{} : DateOfDay(FDays.back());
 }
 
+std::optional<Date> RatesData::PartialFrom() const {
+    if (!FPartialFrom)
+        return std::nullopt;
+    return DateOfDay(*FPartialFrom);
+}
+
 std::optional<RatesTable> RatesData::RatesOn(const Date& date) const {
     const auto after = std::upper_bound(FDays.begin(), FDays.end(), DayNumber(date));
     if (after == FDays.begin())
@@ -580,6 +601,7 @@ std::optional<RatesTable> RatesData::RatesOn(const Date& date) const {
 
     RatesTable table;
     table.From = DateOfDay(from);
+    table.Partial = FPartialFrom && from >= *FPartialFrom;
     table.Currencies.reserve(rows.size());
     for (const Row& r : rows)
         table.Currencies.push_back(Currency{r.Of->NumCode, r.Of->CharCode, r.Of->Nominal,

@@ -9,6 +9,10 @@
 //   number code | letter code | nominal | name | rate  a full line
 //   key | rate                                        a short line
 //   key | -                                           an end line
+//   ! partial from dd.mm.yyyy                         at most once: from the
+//                                                     date on, the file holds
+//                                                     only some of the bank's
+//                                                     currencies
 // A full line gives a currency's rate from the date with its codes, nominal
 // and name; either code may be empty.  A currency is known by its key: its
 // letter code, or its number code when it has no letter code, or its name when
@@ -60,10 +64,15 @@ class RatesData {
     Date First() const;
     Date Last() const;
 
+    // The first date from which the file holds only some of the bank's
+    // currencies ("! partial from"); nullopt when it holds them all.
+    std::optional<Date> PartialFrom() const;
+
     // The rates a page shows for the date: From is the latest date on or
     // before it on which rates were set, and the rows are the currencies in
     // force then, each at its latest rate on or before From, in the order of
-    // their names.  nullopt for a date before First().
+    // their names; Partial when From is on or after PartialFrom().  nullopt
+    // for a date before First().
     std::optional<RatesTable> RatesOn(const Date& date) const;
 
   private:
@@ -93,6 +102,7 @@ class RatesData {
     std::vector<Series> FSeries;      // one per currency
     std::vector<Info> FInfos;
     std::string FRates;  // every rate's text, one after another
+    std::optional<std::int32_t> FPartialFrom;
 };
 
 }  // namespace rates

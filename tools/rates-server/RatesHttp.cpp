@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "tools/rates-server/Freshness.h"
 #include "tools/rates-server/RatesPages.h"
 
 namespace rates {
@@ -140,9 +141,54 @@ std::optional<std::string> QueryValue(std::string_view query, std::string_view k
     }
 }
 
+// How many "key=..." pairs of the query have the key.
+std::size_t QueryCount(std::string_view query, std::string_view key) {
+    std::size_t n = 0;
+    while (true) {
+        const auto amp = query.find('&');
+        const auto pair = query.substr(0, amp);
+        if (SameAscii(pair.substr(0, pair.find('=')), key))
+            ++n;
+        if (amp == std::string_view::npos)
+            return n;
+        query.remove_prefix(amp + 1);
+    }
+}
+
 std::string BadRequest(bool withBody) {
-    return Response(400, "Bad Request", ErrorPage(400, "Bad Request", "Запрос не понят сервером."),
-                    withBody);
+    return RespondError(400, "Bad Request",
+                        ErrorPage(400, "Bad Request", "Запрос не понят сервером."), kPageType,
+                        withBody, WallClock::now());
+}
+
+// Whether the head announces a body: a Content-Length other than 0, or a
+// Transfer-Encoding.
+bool AnnouncesBody(std::string_view head) {
+    std::size_t pos = 0;
+    bool first = true;
+    while (auto line = NextLine(head, pos)) {
+        if (first) {
+            first = line->empty();
+            continue;
+        }
+        if (line->empty())
+            break;
+        const auto colon = line->find(':');
+        if (colon == std::string_view::npos)
+            continue;
+        const auto name = line->substr(0, colon);
+        auto value = line->substr(colon + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.remove_prefix(1);
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+            value.remove_suffix(1);
+        if (SameAscii(name, "Transfer-Encoding"))
+            return true;
+        if (SameAscii(name, "Content-Length") &&
+            value.find_first_not_of('0') != std::string_view::npos)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -164,29 +210,17 @@ HeadState ExamineHead(std::string_view received) {
     return received.size() > kMaxHeadBytes ? HeadState::TooLong : HeadState::Incomplete;
 }
 
-bool HasRequestLine(std::string_view received) {
-    return RequestLine(received).has_value();
+bool EndsWithItsHead(std::string_view received) {
+    const auto end = received.find("\r\n\r\n");
+    if (end == std::string_view::npos || end + 4 != received.size())
+        return false;
+    const auto line = RequestLine(received);
+    return line && (line->starts_with("GET ") || line->starts_with("HEAD ")) &&
+           !AnnouncesBody(received);
 }
 
-std::string Response(int status, std::string_view reason, const std::string& body, bool withBody) {
-    std::string r = "HTTP/1.0 " + std::to_string(status) + " " + std::string(reason);
-    r += kCrLf;
-    r += "Server: kurs-rates-server";
-    r += kCrLf;
-    r += "Content-Type: text/html; charset=windows-1251";
-    r += kCrLf;
-    r += "Content-Length: " + std::to_string(body.size());
-    r += kCrLf;
-    r += "Connection: close";
-    r += kCrLf;
-    if (status == 501) {
-        r += "Allow: GET, HEAD";
-        r += kCrLf;
-    }
-    r += kCrLf;
-    if (withBody)
-        r += body;
-    return r;
+bool HasRequestLine(std::string_view received) {
+    return RequestLine(received).has_value();
 }
 
 std::string BadRequestAnswer() {
@@ -204,6 +238,9 @@ Request ReadRequest(std::string_view head) {
         r.What = RequestKind::NotImplemented;
         return r;
     }
+    // An answer to a HEAD has no body; a request to it with one is a mistake.
+    if (r.IsHead && AnnouncesBody(head))
+        return r;
 
     // An absolute URL, as a proxy forwards it: drop the scheme and the host.
     std::string absolute;
@@ -213,7 +250,7 @@ Request ReadRequest(std::string_view head) {
         const auto slash = target.find_first_of("/?");
         absolute = slash == std::string_view::npos ? "/" : std::string(target.substr(slash));
         if (absolute.front() == '?')
-            absolute.insert(0, "/");
+            absolute.insert(absolute.begin(), '/');
         target = absolute;
     }
     if (target.empty() || target.front() != '/')
@@ -228,6 +265,8 @@ Request ReadRequest(std::string_view head) {
         r.What = RequestKind::NotFound;
         return r;
     }
+    if (QueryCount(query, "date_req") > 1)
+        return r;
     const auto dateText = QueryValue(query, "date_req");
     if (dateText && !dateText->empty()) {
         r.Date = ParseDate(*dateText);
@@ -241,22 +280,23 @@ Request ReadRequest(std::string_view head) {
 }
 
 std::string ErrorAnswer(const Request& request) {
+    const auto now = WallClock::now();
     switch (request.What) {
         case RequestKind::NotImplemented:
-            return Response(
+            return RespondError(
                 501, "Not Implemented",
                 ErrorPage(501, "Not Implemented", "Сервер отвечает только на запросы GET и HEAD."),
-                true);
+                kPageType, true, now, "Allow: GET, HEAD\r\n");
         case RequestKind::NotFound:
-            return Response(404, "Not Found",
-                            ErrorPage(404, "Not Found", "Такой страницы на этом сервере нет."),
-                            !request.IsHead);
+            return RespondError(404, "Not Found",
+                                ErrorPage(404, "Not Found", "Такой страницы на этом сервере нет."),
+                                kPageType, !request.IsHead, now);
         case RequestKind::BadDate:
-            return Response(
+            return RespondError(
                 400, "Bad Request",
                 ErrorPage(400, "Bad Request",
                           "Дата указывается как дд.мм.гггг, дд/мм/гггг или дд-мм-гггг."),
-                !request.IsHead);
+                kPageType, !request.IsHead, now);
         case RequestKind::BadRequest:
         case RequestKind::RatesPage:
             break;

@@ -31,13 +31,19 @@ enum class HeadState {
 // line is reported as soon as the line is complete.
 HeadState ExamineHead(std::string_view received);
 
+// True when the bytes are one whole GET or HEAD head that announces no body
+// and nothing after it: once answered, the connection may be closed at once
+// with nothing unread, so closing cannot reset it under the answer.
+bool EndsWithItsHead(std::string_view received);
+
 // True when the bytes hold a whole request line (used when the client closes
 // its side before the empty line: a complete request line is still answered).
 bool HasRequestLine(std::string_view received);
 
 enum class RequestKind {
     RatesPage,       // GET or HEAD of the rates page
-    BadRequest,      // 400: the request line or its target cannot be read
+    BadRequest,      // 400: the request line or its target cannot be read, date_req is
+                     // given twice, or a HEAD has a body
     BadDate,         // 400: date_req is not a date
     NotFound,        // 404: any other path
     NotImplemented,  // 501: a method other than GET and HEAD
@@ -55,11 +61,11 @@ struct Request {
 // be a path or an absolute http:// URL, as a proxy forwards it.
 Request ReadRequest(std::string_view head);
 
-// A whole response: status line, header lines, empty line and, when
-// withBody, the body (Windows-1251 HTML).
-std::string Response(int status, std::string_view reason, const std::string& body, bool withBody);
+// The content type of every page.
+inline constexpr std::string_view kPageType = "text/html; charset=windows-1251";
 
-// The response to a request that is not for a rates page (400, 404, 501).
+// The response to a request that is not for a rates page (400, 404, 501);
+// nothing of it is to be stored by a cache.
 std::string ErrorAnswer(const Request& request);
 
 // The 400 response for a request that cannot be read at all.

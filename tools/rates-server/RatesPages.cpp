@@ -107,6 +107,17 @@ std::string RatesPage(const RatesTable* table, const Date& requested) {
             p.Line("</tr>");
         }
         p.Line("</table>");
+        // Only in letter codes: the window finds a currency by its name in
+        // any line, and this line must change nothing of what it reads.
+        if (table->Partial) {
+            std::string codes;
+            for (const auto& c : table->Currencies)
+                codes += (codes.empty() ? "" : ", ") + c.CharCode;
+            p.Line(
+                "<p><small>Это не вся таблица Центрального банка на эту дату: у этого сервера"
+                " есть курсы только этих валют: " +
+                codes + ".</small></p>");
+        }
         p.Line(
             "<p><small>Источник: официальные курсы, опубликованные Центральным банком"
             " Российской Федерации.</small></p>");

@@ -271,6 +271,10 @@ void RatesServer::AcceptAll() {
         KURS_TRACE(RatesServer, "connection %llu: accepted (%zu open)",
                    static_cast<unsigned long long>(c.Id), FConnections.size() + 1);
         FConnections.push_back(std::move(c));
+        // The request has usually come with the connection: answer it now
+        // rather than after another round of poll.
+        if (!OnReadable(FConnections.back()))
+            CloseConnection(FConnections.size() - 1);
     }
 }
 
@@ -330,6 +334,7 @@ bool RatesServer::OnReadable(Connection& c) {
 
 bool RatesServer::OnRequest(Connection& c) {
     const std::uint64_t id = c.Id;
+    c.PlainRequest = EndsWithItsHead(c.In);
     KURS_TRACE(RatesServer, "connection %llu: request \"%s\"", static_cast<unsigned long long>(id),
                FirstLine(c.In).c_str());
     auto answer =
@@ -397,9 +402,16 @@ bool RatesServer::OnWritable(Connection& c) {
         }
         c.Sent += static_cast<std::size_t>(n);
     }
-    // All handed over: end our side, then read until the client closes its.
+    // All handed over.  With nothing unread the connection closes cleanly
+    // now; otherwise end our side, then read until the client closes its.
     if (c.PeerClosed)
         return false;
+    if (c.PlainRequest) {
+        char byte;
+        const ssize_t n = recv(c.Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)))
+            return false;
+    }
     shutdown(c.Fd, SHUT_WR);
     c.Out.clear();
     c.Out.shrink_to_fit();

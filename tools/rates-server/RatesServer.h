@@ -80,6 +80,9 @@ class RatesServer {
         int Fd = -1;
         Phase State = Phase::Reading;
         bool PeerClosed = false;
+        // The request was a whole head and nothing else: no lingering needed
+        // unless more arrives.
+        bool PlainRequest = false;
         std::string In;
         std::string Out;
         std::size_t Sent = 0;

@@ -129,12 +129,12 @@ TEST(RatesServer, WhenFullTheOldestIdleClientGivesWay) {
         idle.push_back(Connect(server.Port()));
     SendAll(idle[1], "GET /mark");
     // Each new client is served all the same, the oldest idle ones closed
-    // for them in the order they came.  The served ones stay open, so the
-    // server stays full.
+    // for them in the order they came.  The served ones send a byte after
+    // their head, so the server waits for them to close and stays full.
     std::vector<int> served;
     for (int round = 0; round < 3; ++round) {
         served.push_back(Connect(server.Port()));
-        SendAll(served.back(), GetRequest(kPage + "07.12.2000"));
+        SendAll(served.back(), GetRequest(kPage + "07.12.2000") + "x");
         EXPECT_EQ(ParseResponse(ReadAll(served.back())).Status, 200) << round;
         EXPECT_EQ(ReadAll(idle[round]), "") << round;
     }

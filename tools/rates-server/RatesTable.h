@@ -40,6 +40,8 @@ struct Currency {
 struct RatesTable {
     Date From;  // the date the rates apply from
     std::vector<Currency> Currencies;
+    // Some of the bank's currencies only, not its whole table of the date.
+    bool Partial = false;
 };
 
 }  // namespace rates

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,7 +40,7 @@ constexpr const char* kHistoryFile = "bank-rates.txt.gz";
 constexpr const char* kUsage =
     "usage: kurs-rates-server [--listen ADDR:PORT] [--data FILE | --no-data]\n"
     "                         [--upstream BASE_URL [--cache-dir DIR] [--user-agent TEXT]\n"
-    "                                              [--upstream-ca FILE]]\n"
+    "                          [--fresh-for SECONDS] [--upstream-ca FILE]]\n"
     "  --listen ADDR:PORT  where to listen (default 127.0.0.1:80; port 0 picks a free one);\n"
     "                      a socket handed over by systemd is used instead when there is one\n"
     "  --data FILE         the rates to serve (default: the bank's bundled history)\n"
@@ -51,7 +52,9 @@ constexpr const char* kUsage =
     "  --user-agent TEXT   the User-Agent sent upstream (default kurs-rates-server/" KURS_VERSION
     ")\n"
     "  --upstream-ca FILE  trust the certificate authorities in FILE (PEM) for https://\n"
-    "                      instead of the system's\n";
+    "                      instead of the system's\n"
+    "  --fresh-for SECONDS how long today's document is served before the bank is asked\n"
+    "                      again (default 900; also the max-age of today's page)\n";
 
 rates::RatesServer* gServer = nullptr;
 
@@ -162,6 +165,12 @@ int main(int argc, char** argv) {
                 if (const auto why = UnreadableFile(o.Upstream.CaFile); !why.empty())
                     return UsageError("cannot read the --upstream-ca file " + o.Upstream.CaFile +
                                       ": " + why);
+            } else if (std::string seconds; option("--fresh-for", seconds)) {
+                if (seconds.empty() || seconds.size() > 6 ||
+                    seconds.find_first_not_of("0123456789") != std::string::npos)
+                    return UsageError("--fresh-for needs a number of seconds, not '" + seconds +
+                                      "'");
+                o.Upstream.FreshFor = std::chrono::seconds(std::stoi(seconds));
             } else {
                 return UsageError("unknown argument '" + std::string(arg) + "'");
             }
@@ -177,17 +186,22 @@ int main(int argc, char** argv) {
     RaiseDescriptorLimit();
     try {
         std::optional<rates::RatesData> history;
+        const std::string dataFile = o.DataFile.empty() ? DefaultDataFile(argv[0]) : o.DataFile;
         if (!o.NoData)
-            history =
-                rates::RatesData::Load(o.DataFile.empty() ? DefaultDataFile(argv[0]) : o.DataFile);
+            history = rates::RatesData::Load(dataFile);
         std::unique_ptr<rates::Upstream> upstream;
         if (!o.Upstream.BaseUrl.empty()) {
             if (!o.CacheDirGiven)
                 o.Upstream.CacheDir = rates::DefaultUpstreamCacheDir();
             upstream = std::make_unique<rates::Upstream>(o.Upstream);
         }
-        rates::RatesServer server(
-            std::make_unique<rates::RatesService>(std::move(history), std::move(upstream)));
+        auto service =
+            std::make_unique<rates::RatesService>(std::move(history), std::move(upstream));
+        // The pages of the history last changed when its file did.
+        if (struct stat st{}; !o.NoData && ::stat(dataFile.c_str(), &st) == 0)
+            service->SetHistoryModified(
+                std::min(rates::WallClock::from_time_t(st.st_mtime), rates::WallClock::now()));
+        rates::RatesServer server(std::move(service));
         if (!inherited.empty() && !o.ListenGiven)
             server.Adopt(inherited.front());
         else

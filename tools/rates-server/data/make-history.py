@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Writes bank-rates.txt.gz, the history kurs-rates-server serves, from the
-bank's published rates (two CSV files, see HEADER below for their origin).
+bank's published rates (three CSV files, see HEADER below for their origin).
 
     make-history.py [SOURCE_DIR [OUTPUT]]
 
-SOURCE_DIR holds official-rates-1992-07-01_2023-12-30.csv.gz and
+SOURCE_DIR holds official-rates-1992-07-01_2023-12-30.csv.gz,
+official-rates-2024-01-10_2026-08-22_eight-currencies.csv.gz and
 currency-names-ru.csv (default /work/shared/data/bank-rates); OUTPUT defaults
 to bank-rates.txt.gz beside this script.  The output is the same bytes for
 the same input (the gzip header carries no time and no file name).
@@ -19,6 +20,9 @@ import os
 import sys
 
 RATES_FILE = "official-rates-1992-07-01_2023-12-30.csv.gz"
+# Eight currencies only, from the first document of 2024 on.
+PARTIAL_FILE = "official-rates-2024-01-10_2026-08-22_eight-currencies.csv.gz"
+PARTIAL_FROM = datetime.date(2024, 1, 10)
 NAMES_FILE = "currency-names-ru.csv"
 
 # A rate stays in force until the currency's next rate.  The source lacks
@@ -32,8 +36,11 @@ NEW_ROUBLE = datetime.date(1998, 1, 1)
 
 HEADER = """\
 # The official rates of foreign currencies against the rouble set by the
-# Central Bank of the Russian Federation from 01.07.1992 to 30.12.2023, as the
-# bank published them: every currency, figures exactly as published.
+# Central Bank of the Russian Federation from 01.07.1992 to 22.08.2026, as the
+# bank published them: to 30.12.2023 every currency, from 10.01.2024 (the first
+# document of 2024; the rates of 30.12.2023 held over the New Year holidays)
+# eight of them only: USD, EUR, CNY, GBP, CHF, THB, TRY and INR.  Figures
+# exactly as published.
 #
 # Source: the daily XML documents of the bank (XML_daily.asp) as collected in
 # the public repository merelin/common-utils (CommonUtils/resources/Doc/,
@@ -44,7 +51,19 @@ HEADER = """\
 # factors (1.95583, 5.94573) to within 0.06 %.  Names are those the bank used
 # at the time; names of 2023 were restored where the source had lost them.
 # Rates before 01.01.1998 are in roubles before the redenomination (1000 old
-# roubles = 1 new).  Written by make-history.py; do not edit by hand.
+# roubles = 1 new).
+#
+# From 10.01.2024: the series data/fx_daily.json of the public repository
+# solovmm/fin_calc (commit 03271e6a, last changed on 22.08.2026), which its
+# author built from the bank's XML_dynamic.asp service: roubles per unit to 6
+# decimals, turned back into the bank's nominal (the smallest power of ten
+# that makes the figure at least 10) and 4-decimal figure.  Checked against
+# the bank's document of 18.03.2026 and its US dollar series of 2024-2025.
+# Names are the bank's latest names of 2023 for the same nominal; the bank
+# has renamed some since.  The line "! partial from 10.01.2024" says that from
+# that date on the file does not hold the bank's whole table.
+#
+# Written by make-history.py; do not edit by hand.
 #
 # Format (UTF-8; the page is served in Windows-1251):
 #   [dd.mm.yyyy]        the rates the bank set on this date
@@ -56,6 +75,8 @@ HEADER = """\
 #                       currency's previous line
 #   key | -             the currency leaves the table from this date until
 #                       its next rate
+#   ! partial from dd.mm.yyyy
+#                       from this date on only some of the bank's currencies
 # The key is the letter code, or the number code of a currency without one,
 # or the name of a currency with neither.  The rate is in roubles for
 # <nominal> units, written with a decimal comma.  A currency is in force from
@@ -84,10 +105,37 @@ def read_names(path):
 
 
 def name_of(names, combo, date):
-    found = [name for first, last, name in names.get(combo, []) if first <= date <= last]
+    spans = names.get(combo, [])
+    found = [name for first, last, name in spans if first <= date <= last]
+    if not found and date >= PARTIAL_FROM and spans:
+        # The names end with 2023: the latest name of the same nominal.
+        found = [max(spans)[2]]
     if len(found) != 1:
         fail("%d names for %s on %s" % (len(found), combo, date))
     return found[0]
+
+
+def read_rates(rows, partial, names, by_date, series):
+    """Adds the rows of one source to by_date and series; the partial source
+    starts at PARTIAL_FROM, the other ends before it."""
+    for row in rows:
+        date = datetime.date.fromisoformat(row["date"])
+        if (date >= PARTIAL_FROM) != partial:
+            fail("%s belongs to the other source" % date)
+        combo = (row["cbr_id"], row["char_code"], row["num_code"], row["nominal"])
+        whole, dot, fraction = row["value"].partition(".")
+        if not (whole.isdigit() and dot and fraction.isdigit()):
+            fail("not a rate: %r" % row["value"])
+        name = name_of(names, combo, date)
+        if any(c in name for c in "|#<>&\""):
+            fail("a name the format cannot hold: " + name)
+        key = row["char_code"] or row["num_code"] or name
+        full = (row["num_code"], row["char_code"], row["nominal"], name)
+        by_date.setdefault(date, []).append((row["cbr_id"], key, full, whole + "," + fraction))
+        dates = series.setdefault(row["cbr_id"], [])
+        if dates and dates[-1] >= date:
+            fail("%s is not in date order at %s" % (row["cbr_id"], date))
+        dates.append(date)
 
 
 def main():
@@ -100,23 +148,9 @@ def main():
     # (the bank's own order, by currency id).
     by_date = {}
     series = {}  # cbr_id -> its dates, ascending
-    with gzip.open(os.path.join(source, RATES_FILE), "rt", encoding="utf-8", newline="") as f:
-        for row in csv.DictReader(f):
-            date = datetime.date.fromisoformat(row["date"])
-            combo = (row["cbr_id"], row["char_code"], row["num_code"], row["nominal"])
-            whole, dot, fraction = row["value"].partition(".")
-            if not (whole.isdigit() and dot and fraction.isdigit()):
-                fail("not a rate: %r" % row["value"])
-            name = name_of(names, combo, date)
-            if any(c in name for c in "|#<>&\""):
-                fail("a name the format cannot hold: " + name)
-            key = row["char_code"] or row["num_code"] or name
-            full = (row["num_code"], row["char_code"], row["nominal"], name)
-            by_date.setdefault(date, []).append((row["cbr_id"], key, full, whole + "," + fraction))
-            dates = series.setdefault(row["cbr_id"], [])
-            if dates and dates[-1] >= date:
-                fail("%s is not in date order at %s" % (row["cbr_id"], date))
-            dates.append(date)
+    for part in (RATES_FILE, PARTIAL_FILE):
+        with gzip.open(os.path.join(source, part), "rt", encoding="utf-8", newline="") as f:
+            read_rates(csv.DictReader(f), part == PARTIAL_FILE, names, by_date, series)
 
     # Keys name one currency each for the whole file.
     keys = {}
@@ -141,6 +175,7 @@ def main():
 
     text = io.StringIO()
     text.write(HEADER)
+    text.write("\n! partial from %s\n" % PARTIAL_FROM.strftime("%d.%m.%Y"))
     previous = {}  # cbr_id -> full row fields of its latest line
     ended = set()
     for date in all_dates:

@@ -118,6 +118,7 @@ struct Job {
     int Redirects = 0;
     std::vector<Upstream::Done> Waiters;
     Steady::time_point Deadline;  // the waiting clients are answered by then
+    std::string Instead;          // what the caller serves when it fails
     std::string Body;
     bool TooLarge = false;
     char CurlError[CURL_ERROR_SIZE] = {};
@@ -345,19 +346,22 @@ struct Upstream::Impl {
         r.Ok = true;
         r.Table = *m.Table;
         r.Version = m.Version;
+        r.FetchedAt = m.FetchedAt;
         return r;
     }
 
     // The answer for a failed fetch: a cached copy of any age, or the failure.
-    UpstreamResult Failed(const Date& date, const std::string& why) const {
+    UpstreamResult Failed(const Date& date, const std::string& why,
+                          const std::string& instead) const {
         UpstreamResult r;
         const std::string prefix = "kurs-rates-server: upstream " + RequestDate(date) + ": ";
         if (auto copy = CopyOf(date)) {
             r = Served(*copy);
+            r.Stale = true;
             Log(prefix + why + "; served the cached copy");
         } else {
             r.Error = why;
-            Log(prefix + why);
+            Log(prefix + why + (instead.empty() ? "" : "; " + instead));
         }
         return r;
     }
@@ -473,12 +477,13 @@ struct Upstream::Impl {
             r.Error = std::move(why);
             return r;
         }
-        const auto fetchedAt = Now();
-        if (const auto why = Cache.Store(job.Requested, job.Body, fetchedAt); !why.empty())
+        r.FetchedAt = Now();
+        if (const auto why = Cache.Store(job.Requested, job.Body, r.FetchedAt); !why.empty())
             Log("kurs-rates-server: upstream cache: " + why);
         r.Ok = true;
         r.Table = std::move(doc.Table);
-        r.Version = Remember(job.Requested, std::make_shared<const RatesTable>(r.Table), fetchedAt);
+        r.Version =
+            Remember(job.Requested, std::make_shared<const RatesTable>(r.Table), r.FetchedAt);
         return r;
     }
 
@@ -516,9 +521,10 @@ struct Upstream::Impl {
             }
             for (const auto& job : start)
                 if (const auto why = Begin(job); !why.empty())
-                    Finish(job, Failed(job->Requested, why));
+                    Finish(job, Failed(job->Requested, why, job->Instead));
             for (const auto& job : busy)
-                Finish(job, Failed(job->Requested, "too busy: other dates were being fetched"));
+                Finish(job, Failed(job->Requested, "too busy: other dates were being fetched",
+                                   job->Instead));
 
             int running = 0;
             curl_multi_perform(Multi, &running);
@@ -553,7 +559,7 @@ struct Upstream::Impl {
                     result.Error = why;
                 }
                 if (!result.Ok)
-                    result = Failed(job->Requested, result.Error);
+                    result = Failed(job->Requested, result.Error, job->Instead);
                 Finish(job, result);
             }
             if (!again)
@@ -593,7 +599,7 @@ Upstream::~Upstream() {
     FImpl->Worker.join();
 }
 
-void Upstream::Fetch(const Date& date, Done done) {
+void Upstream::Fetch(const Date& date, Done done, std::string instead) {
     Impl& im = *FImpl;
     std::string damaged;
     if (auto copy = im.CopyOf(date, &damaged);
@@ -623,6 +629,7 @@ void Upstream::Fetch(const Date& date, Done done) {
         } else {
             auto job = std::make_shared<Job>();
             job->Requested = date;
+            job->Instead = std::move(instead);
             job->Deadline = Steady::now() + im.Options.AnswerWithin;
             job->Waiters.push_back(std::move(done));
             im.Jobs.emplace(date, job);
@@ -638,7 +645,7 @@ void Upstream::Fetch(const Date& date, Done done) {
         r.Error = refused;
         im.Call(done, r);
     } else {
-        im.Call(done, im.Failed(date, refused));
+        im.Call(done, im.Failed(date, refused, instead));
     }
 }
 
@@ -652,6 +659,14 @@ std::uint64_t Upstream::FreshVersion(const Date& date) const {
         return 0;
     it->second.LastUse = ++im.MemoClock;
     return it->second.Version;
+}
+
+const UpstreamOptions& Upstream::Options() const {
+    return FImpl->Options;
+}
+
+WallClock::time_point Upstream::Now() const {
+    return FImpl->Now();
 }
 
 std::string DefaultUpstreamCacheDir() {

@@ -39,6 +39,9 @@ struct UpstreamOptions {
     // How long a copy of today's (or a later) document is served without
     // asking again; the document of a past date is kept for good.
     std::chrono::seconds FreshFor{15 * 60};
+    // After a fetch failed with no copy to serve, how long the date is not
+    // asked for again (the server answers from its own data meanwhile).
+    std::chrono::seconds RetryAfter{60};
     // The wall clock that decides what is fresh; empty: the system's.
     std::function<std::chrono::system_clock::time_point()> Now;
     // Where a failed fetch is reported, one line without the line break;
@@ -65,6 +68,10 @@ struct UpstreamResult {
     std::uint64_t Version = 0;
     // When not Ok: one line that says why, for the log.
     std::string Error;
+    // When Ok: when the document was fetched from the bank, and whether it
+    // is an older copy served because the bank could not be asked now.
+    std::chrono::system_clock::time_point FetchedAt{};
+    bool Stale = false;
 };
 
 class Upstream {
@@ -80,11 +87,17 @@ class Upstream {
     // The rates of the date.  done is called exactly once, on the fetching
     // thread (or at once, from a fresh cached copy or when too busy), within
     // AnswerWithin.  When a fetch fails, a cached copy of any age is served.
-    // A document dated after the date, or too long before it to be the one
-    // in force then, is refused (DocumentDateProblem), from the bank and
-    // from the cache alike.  Copies read once are kept in memory, a bounded
-    // number of them.
-    void Fetch(const Date& date, Done done);
+    // instead: what the caller serves when the fetch fails and there is no
+    // copy, said at the end of the failure's log line ("served the bundled
+    // rates"); empty when the caller has nothing.  A document dated after the
+    // date, or too long before it to be the one in force then, is refused
+    // (DocumentDateProblem), from the bank and from the cache alike.  Copies
+    // read once are kept in memory, a bounded number of them.
+    void Fetch(const Date& date, Done done, std::string instead = {});
+
+    const UpstreamOptions& Options() const;
+    // The wall clock of the options.
+    std::chrono::system_clock::time_point Now() const;
 
     // The Version that Fetch would answer the date with at once, from a copy
     // in memory; 0 when it would read a file or ask the bank.  Costs no more

@@ -11,10 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "runtime/String.h"
 #include "testing/ParsedResponse.h"
+#include "testing/ProxyProcess.h"
 #include "testing/RatesClient.h"
 #include "tools/rates-server/RatesServer.h"
 #include "tools/rates-server/upstream/tests/BankStub.h"
@@ -51,17 +53,23 @@ bool Holds(const std::string& body, std::string_view text) {
 class Server {
   public:
     Server(const BankStub& stub, LogLines& log, bool withHistory = false,
-           milliseconds timeout = milliseconds(1500)) {
+           milliseconds timeout = milliseconds(1500))
+        : Server(
+              stub, log,
+              withHistory ? std::optional(RatesData::Load(KURS_RATES_SAMPLE_DATA)) : std::nullopt,
+              [timeout](UpstreamOptions& o) {
+                  if (timeout.count() > 0)
+                      o.Timeout = timeout;
+              }) {}
+    Server(const BankStub& stub, LogLines& log, std::optional<RatesData> history,
+           const std::function<void(UpstreamOptions&)>& tune) {
         UpstreamOptions o;
         o.BaseUrl = stub.BaseUrl();
         o.CacheDir = FCache.Path();
         o.UserAgent = "kurs-rates-server/test";
-        if (timeout.count() > 0)
-            o.Timeout = timeout;
+        o.Timeout = milliseconds(1500);
         o.Log = log.Sink();
-        std::optional<RatesData> history;
-        if (withHistory)
-            history = RatesData::Load(KURS_RATES_SAMPLE_DATA);
+        tune(o);
         FServer = std::make_unique<RatesServer>(std::make_unique<RatesService>(
             std::move(history), std::make_unique<Upstream>(std::move(o))));
         FServer->Listen("127.0.0.1:0");
@@ -218,9 +226,96 @@ TEST(UpstreamServer, ACopyOnHandIsAnsweredAtOnceAsTheSamePage) {
         const auto again =
             service.Answer(head, [](std::string) { ADD_FAILURE() << "answered later"; });
         ASSERT_TRUE(again);
-        EXPECT_EQ(*again, first);
+        EXPECT_EQ(ParseResponse(*again).Status, 200);
+        EXPECT_EQ(ParseResponse(*again).Body, ParseResponse(first).Body);
     }
     EXPECT_EQ(stub.Requests(), 1);
+}
+
+// Bundled rates with eight currencies' years, as the history has them.
+RatesData PartialHistory() {
+    return RatesData::Parse(
+        "! partial from 10.01.2024\n"
+        "[30.12.2023]\n"
+        "840 | USD | 1 | Доллар США | 89,6883\n"
+        "392 | JPY | 100 | Японских иен | 63,3302\n"
+        "[18.03.2026]\n"
+        "840 | USD | 1 | Доллар США | 81,9103\n"
+        "978 | EUR | 1 | Евро | 93,1557\n"
+        "[20.03.2026]\n"
+        "USD | 80,0000\n");
+}
+
+TEST(UpstreamServer, ThePartialYearsAskTheBankFirstAndFallBackOnTheBundledRates) {
+    BankStub stub(
+        [](const std::string&) { return XmlAnswer(TestFile("XML_daily_2026-03-18.xml")); });
+    LogLines log;
+    Server server(stub, log, PartialHistory(), [](UpstreamOptions&) {});
+    const std::string partialNote = "Это не вся таблица"_cp;
+
+    const auto bank = Get(server.Port(), "18.03.2026");
+    EXPECT_EQ(stub.Requests(), 1);
+    EXPECT_TRUE(Holds(bank.Body, "<td>Иен</td>"_cp));  // every currency of the document
+    EXPECT_FALSE(Holds(bank.Body, partialNote));
+    EXPECT_EQ(bank.Header("Cache-Control"), "public, max-age=31536000, immutable");
+
+    const auto holidays = Get(server.Port(), "09.01.2024");
+    EXPECT_EQ(stub.Requests(), 1);
+    EXPECT_TRUE(Holds(holidays.Body, "установил с 30.12.2023 "_cp));
+    EXPECT_TRUE(Holds(holidays.Body, "Японских иен"_cp));
+    EXPECT_EQ(holidays.Header("Cache-Control"), "public, max-age=31536000, immutable");
+
+    // The bank fails and nothing is cached: the bundled eight, not a 502,
+    // and the bank is left alone for the retry interval.
+    stub.SetHandler([](const std::string&) { return Answer(503, "text/html", "busy"); });
+    const auto bundled = Get(server.Port(), "19.03.2026");
+    EXPECT_EQ(bundled.Status, 200);
+    EXPECT_TRUE(Holds(bundled.Body, "установил с 18.03.2026 "_cp));
+    EXPECT_TRUE(Holds(bundled.Body, partialNote));
+    EXPECT_FALSE(Holds(bundled.Body, "Иен"_cp));
+    EXPECT_EQ(bundled.Header("Cache-Control"), "public, max-age=60");
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0],
+              "kurs-rates-server: upstream 19/03/2026: HTTP 503; served the bundled rates of 2 "
+              "currencies of 18.03.2026 instead");
+    const auto again = Get(server.Port(), "19.03.2026");
+    EXPECT_EQ(again.Body, bundled.Body);
+    EXPECT_EQ(stub.Requests(), 2);
+    // What the bank once gave is still served as the bank's.
+    EXPECT_EQ(Get(server.Port(), "18.03.2026").Body, bank.Body);
+
+    const auto later = Get(server.Port(), "01.01.2030");
+    EXPECT_EQ(later.Status, 502);
+    EXPECT_EQ(later.Header("Cache-Control"), "no-store");
+}
+
+TEST(UpstreamServer, AWebCacheAsksForTodayAgainAfterItsMaxAge) {
+    testing_support::ProxyProcess squid(testing_support::ProxyProcess::Squid,
+                                        testing_support::PortKind::Any, true);
+    if (!squid.Running())
+        GTEST_SKIP() << squid.Problem();
+    const std::string today = MoscowToday().Text();
+    BankStub stub([&](const std::string&) {
+        auto doc = TestFile("XML_daily_2026-03-18.xml");
+        doc.replace(doc.find("18.03.2026"), 10, today);
+        return XmlAnswer(doc);
+    });
+    LogLines log;
+    Server server(stub, log, std::nullopt, [](UpstreamOptions& o) { o.FreshFor = seconds(2); });
+    const std::string request = "GET http://127.0.0.1:" + std::to_string(server.Port()) + kPage +
+                                today + " HTTP/1.0\r\n\r\n";
+    auto viaSquid = [&] { return ParseResponse(Fetch(squid.Port(), request)); };
+    const auto first = viaSquid();
+    ASSERT_EQ(first.Status, 200) << squid.Log();
+    EXPECT_TRUE(first.Header("Cache-Control") == "public, max-age=2" ||
+                first.Header("Cache-Control") == "public, max-age=1")
+        << first.Header("Cache-Control");
+    EXPECT_EQ(viaSquid().Body, first.Body);
+    EXPECT_EQ(stub.Requests(), 1) << squid.AccessLog();
+    // Past its max-age squid asks the server, which asks the bank.
+    std::this_thread::sleep_for(milliseconds(3000));
+    EXPECT_EQ(viaSquid().Body, first.Body);
+    EXPECT_EQ(stub.Requests(), 2) << squid.AccessLog();
 }
 
 }  // namespace
