@@ -10,3 +10,5 @@ for b in "$build"/bench/*; do
 done
 echo "== kurs-rates-server against nginx"
 "$(dirname "$0")/rates-server/bench-http.sh" "$build"
+echo "== kurs-rates-server XML against nginx"
+"$(dirname "$0")/rates-server/bench-xml.sh" "$build"

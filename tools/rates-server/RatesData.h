@@ -75,6 +75,16 @@ class RatesData {
     // for a date before First().
     std::optional<RatesTable> RatesOn(const Date& date) const;
 
+    // The rates set for one currency, known by its key (see above), on the
+    // dates from `from` to `to` that have a line of it, in date order; none
+    // for a key the data does not know.  Written in RatesSeries.cpp.
+    struct SetRate {
+        rates::Date On;
+        int Nominal = 1;
+        std::string Rate;
+    };
+    std::vector<SetRate> RatesSet(std::string_view key, const Date& from, const Date& to) const;
+
   private:
     // A currency's codes, nominal and name as a full line gives them.
     struct Info {

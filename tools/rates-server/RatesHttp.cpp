@@ -106,8 +106,8 @@ int HexValue(char c) {
     return -1;
 }
 
-// Form decoding of a query value: "+" is a blank, "%hh" a byte; a "%" that
-// starts no valid escape stays as it is.
+}  // namespace
+
 std::string DecodeQueryValue(std::string_view s) {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
@@ -123,6 +123,8 @@ std::string DecodeQueryValue(std::string_view s) {
     }
     return out;
 }
+
+namespace {
 
 // The value of the first "key=value" pair of the query with the key (ASCII
 // case ignored); nullopt when the query has none.
@@ -263,6 +265,8 @@ Request ReadRequest(std::string_view head) {
 
     if (!SameAscii(path, kRatesPath)) {
         r.What = RequestKind::NotFound;
+        r.Path = path;
+        r.Query = query;
         return r;
     }
     if (QueryCount(query, "date_req") > 1)

@@ -55,7 +55,15 @@ struct Request {
     // The date asked for by a rates page request; none when the query names
     // no date (or an empty one).
     std::optional<rates::Date> Date;
+    // The target's path and its query, undecoded, of a GET or HEAD that is
+    // not for the rates page.
+    std::string Path;
+    std::string Query;
 };
+
+// Form decoding of a query value: "+" is a blank, "%hh" a byte; a "%" that
+// starts no valid escape stays as it is.
+std::string DecodeQueryValue(std::string_view s);
 
 // What the head asks for; its first line must be complete.  The target may
 // be a path or an absolute http:// URL, as a proxy forwards it.

@@ -13,6 +13,7 @@
 #include "tools/rates-server/RatesData.h"
 #include "tools/rates-server/RatesHttp.h"
 #include "tools/rates-server/RatesService.h"
+#include "tools/rates-server/XmlService.h"
 
 namespace {
 
@@ -65,7 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const rates::Request request = rates::ReadRequest(in);
-    if (request.What != rates::RequestKind::RatesPage) {
+    // The bank's XML service answers some paths the page does not know.
+    const bool xml = request.What == rates::RequestKind::NotFound &&
+                     rates::ReadXmlQuery(request.Path, request.Query).has_value();
+    if (request.What != rates::RequestKind::RatesPage && !xml) {
         CheckResponse(rates::ErrorAnswer(request), request.IsHead);
         return 0;
     }

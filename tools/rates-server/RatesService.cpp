@@ -1,6 +1,7 @@
 #include "tools/rates-server/RatesService.h"
 
 #include "tools/rates-server/RatesPages.h"
+#include "tools/rates-server/XmlService.h"
 #include "tools/rates-server/upstream/DocumentCache.h"
 
 namespace rates {
@@ -100,7 +101,8 @@ RatesService::Page RatesService::BankPageOf(const UpstreamResult& r, const Date&
         if (auto kept = KeptBankPage(date, r.Version))
             return kept;
     auto page = std::make_shared<const Representation>(BankPage(r, date, now));
-    if (settled) {
+    // A real page is about 20 KB; one made of a huge document is not kept.
+    if (settled && page->Body.size() <= 256 * 1024) {
         std::lock_guard lock(FLock);
         if (FBankPages.size() >= kMaxPages)
             FBankPages.clear();
@@ -111,6 +113,14 @@ RatesService::Page RatesService::BankPageOf(const UpstreamResult& r, const Date&
 
 std::optional<std::string> RatesService::Answer(std::string_view head, Later later) {
     const Request request = ReadRequest(head);
+    if (request.What == RequestKind::NotFound) {
+        if (const auto xml = ReadXmlQuery(request.Path, request.Query)) {
+            if (!FXml)
+                FXml = std::make_unique<XmlService>(FHistory ? &*FHistory : nullptr,
+                                                    FUpstream.get(), FHistoryModified);
+            return FXml->Answer(request, *xml, head, Now(), std::move(later));
+        }
+    }
     if (request.What != RequestKind::RatesPage)
         return ErrorAnswer(request);
     const bool isHead = request.IsHead;

@@ -21,6 +21,8 @@
 
 namespace rates {
 
+class XmlService;
+
 class RatesService {
   public:
     // history: nullopt serves nothing locally.  upstream: nullptr asks
@@ -76,6 +78,8 @@ class RatesService {
     // Dates the bank failed on with no copy to serve, until when the
     // history's page is served without asking again.
     std::map<Date, WallClock::time_point> FBankFailedUntil;
+    // The bank's XML service, made when first asked.
+    std::unique_ptr<XmlService> FXml;
 };
 
 }  // namespace rates

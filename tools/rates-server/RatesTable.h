@@ -35,6 +35,7 @@ struct Currency {
     int Nominal = 1;       // units the rate is given for
     std::string Name;      // UTF-8, as on the page: "Доллар США"
     std::string Rate;      // roubles, comma as decimal separator: "27,8500"
+    std::string Id{};      // the bank's id, "R01235", where the source gives it
 };
 
 struct RatesTable {

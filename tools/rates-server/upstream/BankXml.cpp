@@ -179,8 +179,8 @@ struct Reader {
     std::string RootText;
     // The Valute being read, when Depth is inside one.
     bool InRow = false;
-    std::string RowId;  // the Valute's ID attribute
     std::optional<std::string> Fields[kFieldCount];
+    std::string RowId;   // the Valute's ID attribute
     int Capturing = -1;  // the field whose text is being read
     // Depth of an element whose content is skipped, 0 when none.
     int SkipFrom = 0;
@@ -225,12 +225,12 @@ struct Reader {
                 return;
             }
             InRow = true;
+            for (auto& f : Fields)
+                f.reset();
             RowId.clear();
             for (const XML_Char** a = attrs; a[0] != nullptr; a += 2)
                 if (std::string_view(a[0]) == "ID")
-                    RowId = Trim(a[1]);
-            for (auto& f : Fields)
-                f.reset();
+                    RowId = Printable(a[1], 16);
             return;
         }
         if (Capturing >= 0)
@@ -295,7 +295,7 @@ struct Reader {
                 RowName() + ": " +
                 (value.empty() ? std::string("no Value") : "bad Value '" + Printable(value) + "'"));
         if (!RowId.empty() && !Ids.emplace(RowId).second)
-            return Fail(RowName() + ": the ID '" + Printable(RowId) + "' is listed twice");
+            return Fail(RowName() + ": the ID '" + RowId + "' is listed twice");
         if (!CharCodes.emplace(charCode).second)
             return Fail(RowName() + ": " + std::string(charCode) + " is listed twice");
         Currency c;
@@ -304,6 +304,7 @@ struct Reader {
         c.Nominal = std::stoi(std::string(nominal));
         c.Name = OneLine(field(kName));
         c.Rate = std::string(value);
+        c.Id = RowId;
         Table.Currencies.push_back(std::move(c));
     }
 };

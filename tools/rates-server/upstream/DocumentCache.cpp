@@ -145,7 +145,7 @@ std::optional<DocumentCache::Copy> DocumentCache::Load(const Date& requested,
     using namespace std::chrono;
     const auto mtime = WallClock::time_point(duration_cast<WallClock::duration>(
         seconds(st.st_mtim.tv_sec) + nanoseconds(st.st_mtim.tv_nsec)));
-    return Copy{std::move(doc.Table), mtime};
+    return Copy{std::move(doc.Table), mtime, std::move(bytes)};
 }
 
 int DocumentCache::RemoveLeftovers(WallClock::time_point now) const {

@@ -44,6 +44,7 @@ class DocumentCache {
     struct Copy {
         RatesTable Table;
         WallClock::time_point FetchedAt;  // the file's modification time
+        std::string Bytes;                // the document as the bank sent it
     };
     // The stored document of the date if there is one and it still reads as
     // a rates document.  A file that does not is reported in damaged (when

@@ -233,14 +233,20 @@ struct Upstream::Impl {
     // recently used goes first.
     struct Memo {
         std::shared_ptr<const RatesTable> Table;
+        std::shared_ptr<const std::string> Document;
         WallClock::time_point FetchedAt;
         std::uint64_t Version = 0;
         std::uint64_t LastUse = 0;
+        std::size_t Size = 0;  // about what it takes in memory
     };
+    // A real document is about 10 KB; the bytes bound what many large ones
+    // (up to kMaxBankXmlSize each) may take.
     static constexpr std::size_t kMaxMemos = 512;
+    static constexpr std::size_t kMaxMemoBytes = 32 * 1024 * 1024;
     mutable std::mutex MemoLock;
     mutable std::map<Date, Memo> Memos;
     mutable std::uint64_t MemoClock = 0;
+    mutable std::size_t MemoBytes = 0;
 
     // The fetching thread's own: the transfers under way.
     std::map<CURL*, std::shared_ptr<Job>> Active;
@@ -297,18 +303,34 @@ struct Upstream::Impl {
     Date Today() const { return MoscowDateAt(Now()); }
 
     std::uint64_t Remember(const Date& date, std::shared_ptr<const RatesTable> table,
+                           std::shared_ptr<const std::string> document,
                            WallClock::time_point fetchedAt) const {
+        std::size_t size = sizeof(Memo) + document->size();
+        for (const auto& c : table->Currencies)
+            size += sizeof c + c.NumCode.size() + c.CharCode.size() + c.Name.size() +
+                    c.Rate.size() + c.Id.size();
         std::lock_guard lock(MemoLock);
-        if (Memos.size() >= kMaxMemos && Memos.find(date) == Memos.end()) {
+        Forget(date);
+        while (!Memos.empty() && (Memos.size() >= kMaxMemos || MemoBytes + size > kMaxMemoBytes)) {
             auto oldest = Memos.begin();
             for (auto it = Memos.begin(); it != Memos.end(); ++it)
                 if (it->second.LastUse < oldest->second.LastUse)
                     oldest = it;
-            Memos.erase(oldest);
+            Forget(oldest->first);
         }
         const std::uint64_t version = ++MemoClock;
-        Memos[date] = Memo{std::move(table), fetchedAt, version, version};
+        Memos[date] =
+            Memo{std::move(table), std::move(document), fetchedAt, version, version, size};
+        MemoBytes += size;
         return version;
+    }
+
+    // With MemoLock held.
+    void Forget(const Date& date) const {
+        if (const auto it = Memos.find(date); it != Memos.end()) {
+            MemoBytes -= it->second.Size;
+            Memos.erase(it);
+        }
     }
 
     // The copy of the date's document: from memory, else from the cache
@@ -322,7 +344,7 @@ struct Upstream::Impl {
                     it->second.LastUse = ++MemoClock;
                     return it->second;
                 }
-                Memos.erase(it);
+                Forget(date);
             }
         }
         std::string why;
@@ -337,14 +359,16 @@ struct Upstream::Impl {
         if (!copy)
             return std::nullopt;
         auto table = std::make_shared<const RatesTable>(std::move(copy->Table));
-        const auto version = Remember(date, table, copy->FetchedAt);
-        return Memo{std::move(table), copy->FetchedAt, version, 0};
+        auto document = std::make_shared<const std::string>(std::move(copy->Bytes));
+        const auto version = Remember(date, table, document, copy->FetchedAt);
+        return Memo{std::move(table), std::move(document), copy->FetchedAt, version, 0, 0};
     }
 
     static UpstreamResult Served(const Memo& m) {
         UpstreamResult r;
         r.Ok = true;
         r.Table = *m.Table;
+        r.Document = *m.Document;
         r.Version = m.Version;
         r.FetchedAt = m.FetchedAt;
         return r;
@@ -482,8 +506,9 @@ struct Upstream::Impl {
             Log("kurs-rates-server: upstream cache: " + why);
         r.Ok = true;
         r.Table = std::move(doc.Table);
-        r.Version =
-            Remember(job.Requested, std::make_shared<const RatesTable>(r.Table), r.FetchedAt);
+        r.Document = std::move(job.Body);
+        r.Version = Remember(job.Requested, std::make_shared<const RatesTable>(r.Table),
+                             std::make_shared<const std::string>(r.Document), r.FetchedAt);
         return r;
     }
 

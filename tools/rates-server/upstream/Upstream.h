@@ -66,6 +66,8 @@ struct UpstreamResult {
     // When Ok: the same nonzero number for the same copy of a document, so
     // that what is made of it can be kept; 0 when it is not to be kept.
     std::uint64_t Version = 0;
+    // When Ok: the document's bytes as the bank sent them.
+    std::string Document;
     // When not Ok: one line that says why, for the log.
     std::string Error;
     // When Ok: when the document was fetched from the bank, and whether it

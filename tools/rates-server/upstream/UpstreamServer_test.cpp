@@ -137,6 +137,34 @@ TEST(UpstreamServer, TheHistoryAnswersItsOwnDatesAndTheBankTheRest) {
     EXPECT_EQ(stub.Requests(), 1);
 }
 
+TEST(UpstreamServer, TheBanksXmlDocumentIsServedAsItCame) {
+    const auto doc = TestFile("XML_daily_2026-03-18.xml");
+    BankStub stub([&](const std::string&) { return XmlAnswer(doc); });
+    LogLines log;
+    Server server(stub, log);
+    auto get = [&](const std::string& target) {
+        const int fd = Connect(server.Port());
+        SendAll(fd, GetRequest(target));
+        auto r = ParseResponse(ReadAll(fd));
+        close(fd);
+        return r;
+    };
+    const auto r = get("/scripts/XML_daily.asp?date_req=18%2F03%2F2026");
+    EXPECT_EQ(r.Status, 200);
+    EXPECT_EQ(r.Header("Content-Type"), "application/xml; charset=windows-1251");
+    EXPECT_TRUE(r.Body == doc);
+    // In English: the bank's ids, order and figures, with English names.
+    const auto english = get("/scripts/XML_daily_eng.asp?date_req=18/03/2026").Body;
+    EXPECT_TRUE(Holds(english,
+                      "<Valute ID=\"R01235\"><NumCode>840</NumCode><CharCode>USD</"
+                      "CharCode><Nominal>1</Nominal><Name>US Dollar</Name><Value>81,9103</"
+                      "Value><VunitRate>81,9103</VunitRate></Valute>"));
+    EXPECT_TRUE(Holds(english,
+                      "<Valute ID=\"R01030\"><NumCode>012</NumCode><CharCode>DZD</"
+                      "CharCode><Nominal>100</Nominal><Name>Algerian Dinar</Name>"));
+    EXPECT_EQ(stub.Requests(), 1);
+}
+
 TEST(UpstreamServer, AFailureIsABadGatewayPageWithoutMarkerPhrases) {
     for (const auto& reply : {Answer(403, "text/html", "<html>Forbidden</html>"),
                               XmlAnswer(TestFile("XML_daily_error_in_parameters.xml")),
