@@ -89,9 +89,18 @@ bool MakeDirs(const std::string& dir) {
 
 int ReadFile(const std::string& path, std::string& out) {
     out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return errno;
+    struct stat st;
+    const int e = ::fstat(fd, &st) != 0 ? errno
+                  : S_ISREG(st.st_mode) ? 0
+                  : S_ISDIR(st.st_mode) ? EISDIR
+                                        : kNotRegularFile;
+    if (e != 0) {
+        ::close(fd);
+        return e;
+    }
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -108,6 +117,10 @@ int ReadFile(const std::string& path, std::string& out) {
     }
     ::close(fd);
     return 0;
+}
+
+std::string ReadErrorText(int error) {
+    return error == kNotRegularFile ? "not a regular file" : std::strerror(error);
 }
 
 bool WriteAll(int fd, std::string_view text) {

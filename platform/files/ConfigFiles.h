@@ -21,8 +21,17 @@ std::string DirOf(const std::string& path);
 bool MakeDirs(const std::string& dir);
 
 // Reads a whole file.  Returns 0, or the errno of the failure (ENOENT when
-// the file is missing).
+// the file is missing, EISDIR for a folder), or kNotRegularFile for a FIFO,
+// a socket or a device: those are never read, since a FIFO would keep the
+// program waiting for a writer and a device could feed it without end.
+// Nothing waits: the file is opened without blocking.
 int ReadFile(const std::string& path, std::string& out);
+
+// Not an errno: the failure of ReadFile for a file that is not a regular one.
+inline constexpr int kNotRegularFile = 0x10000;
+
+// The words for a failure of ReadFile: the system's for an errno.
+std::string ReadErrorText(int error);
 
 // Writes all of `text` to `fd`, going on after EINTR and short writes.
 bool WriteAll(int fd, std::string_view text);

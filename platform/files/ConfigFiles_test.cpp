@@ -5,15 +5,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "testing/ChildRun.h"
@@ -138,6 +143,36 @@ TEST_F(ConfigFiles, ReadFileTellsMissingFromUnreadable) {
     Put(dir_ / "big", big, 0600);
     EXPECT_EQ(ReadFile((dir_ / "big").string(), text), 0);
     EXPECT_EQ(text, big);
+}
+
+TEST_F(ConfigFiles, ReadFileNeitherWaitsOnAFifoNorReadsADevice) {
+    const auto fifo = dir_ / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A read that waited for a writer would be ended by this one after 5 s,
+    // so that the test fails instead of hanging.
+    std::mutex lock;
+    std::condition_variable changed;
+    bool returned = false;
+    std::thread writer([&] {
+        std::unique_lock l(lock);
+        if (!changed.wait_for(l, std::chrono::seconds(5), [&] { return returned; })) {
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
+    std::string text = "old";
+    const int fifoError = ReadFile(fifo.string(), text);
+    {
+        std::lock_guard l(lock);
+        returned = true;
+    }
+    changed.notify_all();
+    writer.join();
+    EXPECT_EQ(fifoError, kNotRegularFile);
+    EXPECT_EQ(ReadFile("/dev/null", text), kNotRegularFile);
+    EXPECT_EQ(ReadErrorText(kNotRegularFile), "not a regular file");
+    EXPECT_EQ(ReadErrorText(EACCES), std::strerror(EACCES));
 }
 
 TEST_F(ConfigFiles, ReplaceFileKeepsTheOldModeAndGivesANewFileItsOwn) {

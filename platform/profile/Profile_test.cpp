@@ -246,6 +246,14 @@ TEST_F(Profile, ReadOnlyAndUnreadableFilesAreNotWrittenAndAMarkIsSkipped) {
     EXPECT_EQ(Text("ro.ini"), "[S]\nk=1\n");
     EXPECT_EQ(Read("S", "k", "", "ro.ini"), "1");
 
+    // A FIFO is not a file to wait on: it reads as empty and is left alone.
+    ASSERT_EQ(::mkfifo((windows_ / "fifo.ini").c_str(), 0600), 0);
+    EXPECT_EQ(Read("S", "k", "def", "fifo.ini"), "def");
+    EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "2", "fifo.ini"));
+    struct stat st {};
+    EXPECT_EQ(::lstat((windows_ / "fifo.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
     // As another user: a file that user cannot read reads as empty and is
     // left alone; one that user may read but not write is not replaced.
     Put("secret.ini", "[S]\nk=1\n");

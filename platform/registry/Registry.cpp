@@ -101,7 +101,7 @@ std::int64_t Now() {
 class FileLock {
   public:
     explicit FileLock(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
         if (fd_ < 0)
             return;
         while (::flock(fd_, LOCK_EX) != 0) {
@@ -188,7 +188,7 @@ int LoadFile(const std::string& file, const char* rootName, Key& tree, bool keep
         return 0;
     }
     if (err != 0) {
-        KURS_TRACE(Registry, "cannot read %s: %s", file.c_str(), std::strerror(err));
+        KURS_TRACE(Registry, "cannot read %s: %s", file.c_str(), files::ReadErrorText(err).c_str());
         return err;
     }
     if (keepReadOnly && files::ReadOnlyFile(file)) {
@@ -251,7 +251,7 @@ void Refresh(Root& r) {
         if (::stat(dir.c_str(), &st) == 0)
             lock = std::make_unique<FileLock>(file + ".lock");
         if (const int err = LoadFile(file, r.name, *tree, false); err != 0)
-            NoteProblem(r, RegistryFileProblem::Unreadable, file, std::strerror(err));
+            NoteProblem(r, RegistryFileProblem::Unreadable, file, files::ReadErrorText(err));
         else if (r.problem.kind == RegistryFileProblem::Unreadable)
             ClearProblem(r);
         r.stamp = StampOf(file);
@@ -280,7 +280,7 @@ RegistryFileProblem::Kind TrySave(Root& r, const std::string& dir, const std::st
     if (const int err = LoadFile(file, r.name, *merged, true); err == EROFS) {
         return RegistryFileProblem::ReadOnly;
     } else if (err != 0) {
-        why = std::strerror(err);
+        why = files::ReadErrorText(err);
         return RegistryFileProblem::Unreadable;
     }
     for (const auto& c : r.journal)

@@ -85,6 +85,32 @@ Representation RatesService::BankPage(const UpstreamResult& r, const Date& date,
                               std::min(r.FetchedAt, now), left);
 }
 
+RatesService::Page RatesService::KeptBankPage(const Date& date, std::uint64_t version) {
+    if (version == 0)
+        return nullptr;
+    std::lock_guard lock(FLock);
+    const auto found = FBankPages.find(DateKey(date));
+    return found != FBankPages.end() && found->second.first == version ? found->second.second
+                                                                       : nullptr;
+}
+
+RatesService::Page RatesService::BankPageOf(const UpstreamResult& r, const Date& date,
+                                            WallClock::time_point now) {
+    const bool settled = !r.Stale && r.Version != 0 && MoscowDateAt(r.FetchedAt) > date;
+    if (settled)
+        if (auto kept = KeptBankPage(date, r.Version))
+            return kept;
+    auto page = std::make_shared<const Representation>(BankPage(r, date, now));
+    // A real page is about 20 KB; one made of a huge document is not kept.
+    if (settled && page->Body.size() <= 256 * 1024) {
+        std::lock_guard lock(FLock);
+        if (FBankPages.size() >= kMaxPages)
+            FBankPages.clear();
+        FBankPages[DateKey(date)] = {r.Version, page};
+    }
+    return page;
+}
+
 std::optional<std::string> RatesService::Answer(std::string_view head, Later later) {
     const Request request = ReadRequest(head);
     if (request.What == RequestKind::NotFound) {
@@ -119,6 +145,10 @@ std::optional<std::string> RatesService::Answer(std::string_view head, Later lat
                       !(partialFrom && *request.Date >= *partialFrom);
     if (full)
         return Respond(*HistoryPage(date, false), head, isHead, now);
+    // A settled copy on hand is answered from the page kept for it, as a
+    // bundled date is.
+    if (const auto kept = KeptBankPage(date, FUpstream->FreshVersion(date)))
+        return Respond(*kept, head, isHead, now);
     const bool fallback = FHistory && date <= FHistory->Last();
     if (fallback) {
         std::lock_guard lock(FLock);
@@ -130,11 +160,26 @@ std::optional<std::string> RatesService::Answer(std::string_view head, Later lat
         }
     }
 
-    auto done = [this, later = std::move(later), date, isHead, fallback,
+    // An answer ready while Fetch runs (a copy on hand) is returned on this
+    // thread; any other comes later.
+    struct Handover {
+        std::mutex Lock;
+        bool Returned = false;
+        std::optional<std::string> Now;
+    };
+    auto handover = std::make_shared<Handover>();
+    auto deliver = [handover, later = std::move(later)](std::string answer) {
+        std::lock_guard lock(handover->Lock);
+        if (handover->Returned)
+            later(std::move(answer));
+        else
+            handover->Now = std::move(answer);
+    };
+    auto done = [this, later = std::move(deliver), date, isHead, fallback,
                  head = std::string(head)](const UpstreamResult& r) {
         const auto now = Now();
         if (r.Ok) {
-            later(Respond(BankPage(r, date, now), head, isHead, now));
+            later(Respond(*BankPageOf(r, date, now), head, isHead, now));
         } else if (fallback) {
             const seconds retry = FRetryAfter;
             {
@@ -157,7 +202,9 @@ std::optional<std::string> RatesService::Answer(std::string_view head, Later lat
                   (table ? table->From.Text() : RequestDate(date)) + " instead";
     }
     FUpstream->Fetch(date, std::move(done), std::move(instead));
-    return std::nullopt;
+    std::lock_guard lock(handover->Lock);
+    handover->Returned = true;
+    return std::move(handover->Now);
 }
 
 }  // namespace rates

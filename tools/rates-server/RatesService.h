@@ -55,6 +55,11 @@ class RatesService {
     Representation InPlaceOfBank(const Date& date, std::chrono::seconds maxAge) const;
     Representation BankPage(const UpstreamResult& r, const Date& date,
                             WallClock::time_point now) const;
+    // The bank's page made of a result; that of a settled copy is kept for
+    // as long as the upstream serves the same copy (its Version).
+    Page BankPageOf(const UpstreamResult& r, const Date& date, WallClock::time_point now);
+    // The settled page kept for that copy of the date's document, if any.
+    Page KeptBankPage(const Date& date, std::uint64_t version);
     WallClock::time_point Now() const;
 
     std::optional<RatesData> FHistory;
@@ -68,6 +73,8 @@ class RatesService {
     // The pages and the failures: the bank's answers come on its thread.
     std::mutex FLock;
     std::unordered_map<int, Page> FHistoryPages;
+    // The bank's settled pages, by date, with the Version they were made of.
+    std::unordered_map<int, std::pair<std::uint64_t, Page>> FBankPages;
     // Dates the bank failed on with no copy to serve, until when the
     // history's page is served without asking again.
     std::map<Date, WallClock::time_point> FBankFailedUntil;

@@ -2,12 +2,14 @@
 // bank's published history and, for later dates, from the bank's daily XML
 // service.  Runs until SIGTERM or SIGINT, then exits 0.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +40,7 @@ constexpr const char* kHistoryFile = "bank-rates.txt.gz";
 constexpr const char* kUsage =
     "usage: kurs-rates-server [--listen ADDR:PORT] [--data FILE | --no-data]\n"
     "                         [--upstream BASE_URL [--cache-dir DIR] [--user-agent TEXT]\n"
-    "                          [--fresh-for SECONDS]]\n"
+    "                          [--fresh-for SECONDS] [--upstream-ca FILE]]\n"
     "  --listen ADDR:PORT  where to listen (default 127.0.0.1:80; port 0 picks a free one);\n"
     "                      a socket handed over by systemd is used instead when there is one\n"
     "  --data FILE         the rates to serve (default: the bank's bundled history)\n"
@@ -49,6 +51,8 @@ constexpr const char* kUsage =
     "                      else ${XDG_CACHE_HOME:-~/.cache}/kurs/rates)\n"
     "  --user-agent TEXT   the User-Agent sent upstream (default kurs-rates-server/" KURS_VERSION
     ")\n"
+    "  --upstream-ca FILE  trust the certificate authorities in FILE (PEM) for https://\n"
+    "                      instead of the system's\n"
     "  --fresh-for SECONDS how long today's document is served before the bank is asked\n"
     "                      again (default 900; also the max-age of today's page)\n";
 
@@ -87,6 +91,17 @@ void RaiseDescriptorLimit() {
         files.rlim_cur = std::min<rlim_t>(files.rlim_max, 65536);
         setrlimit(RLIMIT_NOFILE, &files);
     }
+}
+
+// Why a file cannot be read, empty when it can; never waits on a FIFO.
+std::string UnreadableFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::strerror(errno);
+    struct stat st {};
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    close(fd);
+    return regular ? "" : "not a regular file";
 }
 
 int UsageError(const std::string& reason) {
@@ -146,6 +161,10 @@ int main(int argc, char** argv) {
             } else if (option("--cache-dir", o.Upstream.CacheDir)) {
                 o.CacheDirGiven = true;
             } else if (option("--user-agent", o.Upstream.UserAgent)) {
+            } else if (option("--upstream-ca", o.Upstream.CaFile)) {
+                if (const auto why = UnreadableFile(o.Upstream.CaFile); !why.empty())
+                    return UsageError("cannot read the --upstream-ca file " + o.Upstream.CaFile +
+                                      ": " + why);
             } else if (std::string seconds; option("--fresh-for", seconds)) {
                 if (seconds.empty() || seconds.size() > 6 ||
                     seconds.find_first_not_of("0123456789") != std::string::npos)

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include "runtime/Cp1251.h"
 
@@ -15,6 +16,13 @@ namespace {
 
 // Fields longer than this are not rates.
 constexpr std::size_t kMaxField = 1024;
+// The document is three levels deep (ValCurs, Valute, its fields); room for
+// a few more, but not for a pile of nested elements that only costs memory.
+constexpr int kMaxDepth = 8;
+// The bank's largest rate ever is 30 778,89 roubles; its rates have at most
+// four decimals.
+constexpr std::size_t kMaxWholeDigits = 7;
+constexpr std::size_t kMaxDecimals = 4;
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -138,7 +146,17 @@ bool AllDigits(std::string_view s) {
 bool IsRate(std::string_view s) {
     const auto comma = s.find(',');
     return comma != std::string_view::npos && AllDigits(s.substr(0, comma)) &&
-           AllDigits(s.substr(comma + 1));
+           AllDigits(s.substr(comma + 1)) && comma <= kMaxWholeDigits &&
+           s.size() - comma - 1 <= kMaxDecimals;
+}
+
+// Every nominal the bank has used is a power of ten from 1 to 1 000 000.
+bool IsNominal(std::string_view s) {
+    if (!AllDigits(s))
+        return false;
+    s.remove_prefix(std::min(s.find_first_not_of('0'), s.size()));
+    return !s.empty() && s.size() <= 7 && s.front() == '1' &&
+           s.find_first_not_of('0', 1) == std::string_view::npos;
 }
 
 bool IsCharCode(std::string_view s) {
@@ -167,6 +185,9 @@ struct Reader {
     // Depth of an element whose content is skipped, 0 when none.
     int SkipFrom = 0;
     RatesTable Table;
+    // What the rows so far listed: one currency twice is not a rates table.
+    std::set<std::string, std::less<>> Ids;
+    std::set<std::string, std::less<>> CharCodes;
 
     void Fail(std::string why) {
         if (Error.empty())
@@ -183,6 +204,8 @@ struct Reader {
 
     void Start(std::string_view name, const XML_Char** attrs) {
         ++Depth;
+        if (Depth > kMaxDepth)
+            return Fail("elements nested deeper than " + std::to_string(kMaxDepth) + " levels");
         if (SkipFrom != 0)
             return;
         if (Depth == 1) {
@@ -263,8 +286,7 @@ struct Reader {
                                           : "bad CharCode '" + Printable(charCode) + "'"));
         if (!numCode.empty() && (!AllDigits(numCode) || numCode.size() > 8))
             return Fail(RowName() + ": bad NumCode '" + Printable(numCode) + "'");
-        if (!AllDigits(nominal) || nominal.size() > 9 ||
-            nominal.find_first_not_of('0') == std::string_view::npos)
+        if (!IsNominal(nominal))
             return Fail(RowName() + ": " +
                         (nominal.empty() ? std::string("no Nominal")
                                          : "bad Nominal '" + Printable(nominal) + "'"));
@@ -272,6 +294,10 @@ struct Reader {
             return Fail(
                 RowName() + ": " +
                 (value.empty() ? std::string("no Value") : "bad Value '" + Printable(value) + "'"));
+        if (!RowId.empty() && !Ids.emplace(RowId).second)
+            return Fail(RowName() + ": the ID '" + RowId + "' is listed twice");
+        if (!CharCodes.emplace(charCode).second)
+            return Fail(RowName() + ": " + std::string(charCode) + " is listed twice");
         Currency c;
         c.NumCode = std::string(numCode);
         c.CharCode = std::string(charCode);

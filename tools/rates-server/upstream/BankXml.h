@@ -25,10 +25,11 @@ struct BankXmlResult {
 };
 
 // Accepts a ValCurs document with a valid Date and at least one Valute, each
-// with a CharCode, a positive whole Nominal and a Value written as digits, a
-// comma and digits.  The text may be windows-1251 (declared or not) or
-// UTF-8, whatever the declaration says: bytes that are valid UTF-8 and not
-// plain ASCII are read as UTF-8.
+// with a CharCode, a Nominal that is a power of ten from 1 to 1 000 000 and a
+// Value written as at most seven digits, a comma and at most four digits; no
+// currency (by ID or CharCode) twice, and no element deeper than 8 levels.  The text may be
+// windows-1251 (declared or not) or UTF-8, whatever the declaration says: bytes that are valid
+// UTF-8 and not plain ASCII are read as UTF-8.
 BankXmlResult ReadBankXml(std::string_view bytes);
 
 }  // namespace rates

@@ -163,6 +163,18 @@ TEST(BankXml, FieldTextIsTrimmedAndNamesStayOnOneLine) {
     EXPECT_EQ(c.Rate, "111,2866");
 }
 
+TEST(BankXml, TheLargestPlausibleFiguresAndEightLevelsAreRead) {
+    const auto r =
+        ReadBankXml(Doc(Row("USD", "1000000", "9999999,9999") +
+                        Replace(Replace(Row("EUR", "0010", "0,1"), "R1", "R2"), "<Name>",
+                                "<Extra><a><b><c><d><e></e></d></c></b></a></Extra><Name>")));
+    ASSERT_TRUE(r.Ok) << r.Error;
+    ASSERT_EQ(r.Table.Currencies.size(), 2u);
+    EXPECT_EQ(r.Table.Currencies[0].Nominal, 1000000);
+    EXPECT_EQ(r.Table.Currencies[0].Rate, "9999999,9999");
+    EXPECT_EQ(r.Table.Currencies[1].Nominal, 10);
+}
+
 TEST(BankXml, BadDocumentsAreRefusedWithTheReason) {
     const auto today = TestFile("XML_daily_2026-03-18.xml");
     const auto good = Row("USD", "1", "79,8012");
@@ -221,6 +233,20 @@ TEST(BankXml, BadDocumentsAreRefusedWithTheReason) {
              Case{Doc(Row("USD", "1", std::string(2000, '1') + ",0")), "<Value> too long"},
              Case{"<ValCurs>" + std::string(kMaxBankXmlSize, ' ') + "</ValCurs>",
                   "larger than 2097152 bytes"},
+             // Figures no rate of the bank ever had.
+             Case{Doc(Row("USD", "1", "999999999999999999999,9999")),
+                  "bad Value '999999999999999999999,9999'"},
+             Case{Doc(Row("USD", "1", "12345678,5")), "bad Value '12345678,5'"},
+             Case{Doc(Row("USD", "1", "79,80125")), "bad Value '79,80125'"},
+             Case{Doc(Row("USD", "2", "1,0")), "bad Nominal '2'"},
+             Case{Doc(Row("USD", "110", "1,0")), "bad Nominal '110'"},
+             Case{Doc(Row("USD", "10000000", "1,0")), "bad Nominal '10000000'"},
+             Case{Doc(Row("USD", "1", "1,0") + Replace(Row("USD", "1", "2,0"), "R1", "R2")),
+                  "row 2 (USD): USD is listed twice"},
+             Case{Doc(Row("USD", "1", "1,0") + Row("EUR", "1", "2,0")),
+                  "row 2 (EUR): the ID 'R1' is listed twice"},
+             Case{Doc("<Valute><a><b><c><d><e><f><g></g></f></e></d></c></b></a></Valute>"),
+                  "elements nested deeper than 8 levels"},
          }) {
         const auto r = ReadBankXml(c.Bytes);
         EXPECT_FALSE(r.Ok) << c.Why;

@@ -1,9 +1,11 @@
 #include "tools/rates-server/upstream/DocumentCache.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -74,6 +76,22 @@ bool IsFresh(const Date& requested, WallClock::time_point fetchedAt, WallClock::
     return fetchedAt <= now && now - fetchedAt < ttl;
 }
 
+std::string DocumentDateProblem(const Date& requested, const Date& dated, const Date& today) {
+    using namespace std::chrono;
+    auto day = [](const Date& d) {
+        return sys_days{year{d.Year} / month{static_cast<unsigned>(d.Month)} /
+                        static_cast<unsigned>(d.Day)};
+    };
+    if (dated > requested)
+        return "the document is dated " + dated.Text() + ", after " + requested.Text();
+    const auto tomorrow = day(today) + days(1);
+    const auto latest = std::min(day(requested), tomorrow);
+    if (day(dated) < latest - days(15))
+        return "the document is dated " + dated.Text() + ", more than 15 days before " +
+               (latest == tomorrow && day(requested) > tomorrow ? "tomorrow" : requested.Text());
+    return {};
+}
+
 std::string DocumentCache::PathOf(const Date& requested) const {
     char name[32];
     std::snprintf(name, sizeof name, "%04d-%02d-%02d.xml", requested.Year, requested.Month,
@@ -87,8 +105,12 @@ std::optional<DocumentCache::Copy> DocumentCache::Load(const Date& requested,
         return std::nullopt;
     const std::string path = PathOf(requested);
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
+    if (fd < 0) {
+        if (errno != ENOENT && damaged != nullptr)
+            *damaged = errno == ELOOP ? "a symbolic link, not followed"
+                                      : "cannot open: " + ErrnoText(errno);
         return std::nullopt;
+    }
     auto fail = [&](const std::string& why) -> std::optional<Copy> {
         close(fd);
         if (damaged != nullptr)
@@ -124,6 +146,36 @@ std::optional<DocumentCache::Copy> DocumentCache::Load(const Date& requested,
     const auto mtime = WallClock::time_point(duration_cast<WallClock::duration>(
         seconds(st.st_mtim.tv_sec) + nanoseconds(st.st_mtim.tv_nsec)));
     return Copy{std::move(doc.Table), mtime, std::move(bytes)};
+}
+
+int DocumentCache::RemoveLeftovers(WallClock::time_point now) const {
+    if (!Enabled())
+        return 0;
+    DIR* dir = opendir(FDir.c_str());
+    if (dir == nullptr)
+        return 0;
+    // ".2026-03-18.xml.XXXXXX", as Store names them.
+    auto isTemporary = [](std::string_view n) {
+        return n.size() == 22 && n[0] == '.' && n.substr(11, 5) == ".xml." &&
+               ParseDate(std::string(n.substr(9, 2)) + "." + std::string(n.substr(6, 2)) + "." +
+                         std::string(n.substr(1, 4)))
+                   .has_value() &&
+               n[5] == '-' && n[8] == '-';
+    };
+    int removed = 0;
+    while (const dirent* e = readdir(dir)) {
+        if (!isTemporary(e->d_name))
+            continue;
+        struct stat st {};
+        if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (now - WallClock::from_time_t(st.st_mtim.tv_sec) < std::chrono::minutes(1))
+            continue;
+        if (unlinkat(dirfd(dir), e->d_name, 0) == 0)
+            ++removed;
+    }
+    closedir(dir);
+    return removed;
 }
 
 std::string DocumentCache::Store(const Date& requested, std::string_view bytes,

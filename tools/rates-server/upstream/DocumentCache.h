@@ -25,6 +25,14 @@ Date MoscowDateAt(WallClock::time_point t);
 bool IsFresh(const Date& requested, WallClock::time_point fetchedAt, WallClock::time_point now,
              std::chrono::seconds ttl);
 
+// The bank answers a date with the document in force then: dated on the
+// date or before it, at most 15 days before (the New Year holidays are the
+// longest gap).  For a date after tomorrow it answers its latest document,
+// which is then at most 15 days older than tomorrow.  Why a document dated
+// `dated` cannot be the answer for `requested` on `today` (in Moscow); empty
+// when it can.
+std::string DocumentDateProblem(const Date& requested, const Date& dated, const Date& today);
+
 class DocumentCache {
   public:
     // dir empty: keeps nothing.
@@ -41,7 +49,13 @@ class DocumentCache {
     // The stored document of the date if there is one and it still reads as
     // a rates document.  A file that does not is reported in damaged (when
     // given) and otherwise ignored; it is replaced by the next Store.
+    // A symbolic link is never followed: it is reported as damaged too.
     std::optional<Copy> Load(const Date& requested, std::string* damaged = nullptr) const;
+
+    // Removes what writers killed mid-way left behind: temporary files of
+    // Store whose last change is more than a minute before now.  The number
+    // removed.
+    int RemoveLeftovers(WallClock::time_point now) const;
 
     // Stores a document that was read successfully, dated fetchedAt; creates
     // the folder (mode 0700) when needed.  An empty string when done,

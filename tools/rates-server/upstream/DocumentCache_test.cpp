@@ -115,6 +115,17 @@ TEST(DocumentCache, DamagedFilesAreReportedAndReplaced) {
         EXPECT_EQ(cache.Store(d, good, Moscow(18, 12)), "");
         EXPECT_TRUE(cache.Load(d)) << c.What;
     }
+    // A symbolic link is not followed, and is replaced, not what it names.
+    fs::remove(cache.PathOf(d));
+    std::ofstream(tmp.Path() + "/elsewhere") << "kept";
+    fs::create_symlink(tmp.Path() + "/elsewhere", cache.PathOf(d));
+    std::string link;
+    EXPECT_FALSE(cache.Load(d, &link));
+    EXPECT_EQ(link, "a symbolic link, not followed");
+    EXPECT_EQ(cache.Store(d, good, Moscow(18, 12)), "");
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(cache.PathOf(d))));
+    EXPECT_EQ(std::ifstream(tmp.Path() + "/elsewhere").rdbuf()->sgetc(), 'k');
+
     // A folder where the file should be, and a file where the folder should be.
     fs::remove(cache.PathOf(d));
     fs::create_directory(cache.PathOf(d));

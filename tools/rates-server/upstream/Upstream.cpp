@@ -1,14 +1,18 @@
 #include "tools/rates-server/upstream/Upstream.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <libpsl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -46,9 +50,72 @@ std::string OneLine(std::string_view s) {
     return out;
 }
 
+// Text from the peer, fit for a log line: printable ASCII, at most max.
+std::string Printable(std::string_view s, std::size_t max = 200) {
+    std::string out;
+    for (char c : s) {
+        if (out.size() >= max) {
+            out += "...";
+            break;
+        }
+        out += c >= 0x20 && c < 0x7F ? c : '?';
+    }
+    return out;
+}
+
+struct UrlParts {
+    std::string Scheme;  // lower case
+    std::string Host;    // lower case; an IPv6 address in brackets
+};
+
+std::optional<UrlParts> SplitUrl(const std::string& url) {
+    CURLU* u = curl_url();
+    if (u == nullptr)
+        return std::nullopt;
+    std::optional<UrlParts> parts;
+    char* scheme = nullptr;
+    char* host = nullptr;
+    if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+        parts.emplace();
+        for (const char* c = scheme; *c != '\0'; ++c)
+            parts->Scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+        for (const char* c = host; *c != '\0'; ++c)
+            parts->Host += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    }
+    curl_free(scheme);
+    curl_free(host);
+    curl_url_cleanup(u);
+    return parts;
+}
+
+bool IsAddress(const std::string& host) {
+    in_addr a{};
+    return host.starts_with('[') || inet_pton(AF_INET, host.c_str(), &a) == 1;
+}
+
+// The domain a host was registered under ("cbr.ru" for "www.cbr.ru"), by
+// the public suffix list; empty for an address or a public suffix itself.
+std::string RegisteredDomain(const std::string& host) {
+    static const psl_ctx_t* const list = [] {
+        const psl_ctx_t* latest = psl_latest(nullptr);
+        return latest != nullptr ? latest : psl_builtin();
+    }();
+    if (list == nullptr || IsAddress(host))
+        return {};
+    const char* domain = psl_registrable_domain(list, host.c_str());
+    return domain == nullptr ? std::string() : std::string(domain);
+}
+
+// The redirects followed for one fetch, as a browser would stop at many.
+constexpr int kMaxRedirects = 3;
+
 // One fetch of one date, shared by every request for that date.
 struct Job {
     Date Requested;
+    std::string Url;  // of the request under way
+    int Redirects = 0;
     std::vector<Upstream::Done> Waiters;
     Steady::time_point Deadline;  // the waiting clients are answered by then
     std::string Instead;          // what the caller serves when it fails
@@ -119,6 +186,34 @@ bool IsHtml(const char* contentType) {
 
 }  // namespace
 
+std::string RedirectRefusal(const std::string& base, const std::string& location) {
+    const auto from = SplitUrl(base);
+    const auto to = SplitUrl(location);
+    if (!to || (to->Scheme != "http" && to->Scheme != "https"))
+        return "not an http:// or https:// address";
+    if (!from || from->Scheme != "https")
+        return {};
+    if (to->Scheme != "https")
+        return "it leaves HTTPS";
+    if (to->Host == from->Host)
+        return {};
+    const std::string domain = RegisteredDomain(from->Host);
+    if (domain.empty() || RegisteredDomain(to->Host) != domain)
+        return "another site than " + from->Host;
+    return {};
+}
+
+bool IsLoopbackUrl(const std::string& url) {
+    const auto parts = SplitUrl(url);
+    if (!parts)
+        return false;
+    const std::string& h = parts->Host;
+    in_addr a{};
+    if (inet_pton(AF_INET, h.c_str(), &a) == 1)
+        return (ntohl(a.s_addr) >> 24) == 127;
+    return h == "[::1]" || h == "localhost" || h.ends_with(".localhost");
+}
+
 struct Upstream::Impl {
     UpstreamOptions Options;
     DocumentCache Cache;
@@ -132,6 +227,26 @@ struct Upstream::Impl {
     std::map<Date, std::shared_ptr<Job>> Jobs;
     // Those not started yet, oldest first.
     std::deque<std::shared_ptr<Job>> Waiting;
+
+    // Copies of documents read from the bank or the cache, so that a date
+    // asked for again costs neither a file nor a parse.  Bounded: the least
+    // recently used goes first.
+    struct Memo {
+        std::shared_ptr<const RatesTable> Table;
+        std::shared_ptr<const std::string> Document;
+        WallClock::time_point FetchedAt;
+        std::uint64_t Version = 0;
+        std::uint64_t LastUse = 0;
+        std::size_t Size = 0;  // about what it takes in memory
+    };
+    // A real document is about 10 KB; the bytes bound what many large ones
+    // (up to kMaxBankXmlSize each) may take.
+    static constexpr std::size_t kMaxMemos = 512;
+    static constexpr std::size_t kMaxMemoBytes = 32 * 1024 * 1024;
+    mutable std::mutex MemoLock;
+    mutable std::map<Date, Memo> Memos;
+    mutable std::uint64_t MemoClock = 0;
+    mutable std::size_t MemoBytes = 0;
 
     // The fetching thread's own: the transfers under way.
     std::map<CURL*, std::shared_ptr<Job>> Active;
@@ -150,6 +265,12 @@ struct Upstream::Impl {
         // The site's bot filter sets cookies and looks for them on the next
         // request.  Only the fetching thread uses the share: no locks.
         curl_share_setopt(Share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+
+        if (Options.BaseUrl.starts_with("http://") && !IsLoopbackUrl(Options.BaseUrl))
+            Log("kurs-rates-server: warning: the upstream " + Options.BaseUrl +
+                " is plain HTTP: its answers can be read and changed on the way");
+        if (const int removed = Cache.RemoveLeftovers(Now()); removed > 0)
+            KURS_TRACE(RatesServer, "upstream cache: removed %d unfinished copies", removed);
     }
 
     ~Impl() { Cleanup(); }
@@ -179,16 +300,87 @@ struct Upstream::Impl {
         return std::min(milliseconds(1000), Options.AnswerWithin / 4);
     }
 
+    Date Today() const { return MoscowDateAt(Now()); }
+
+    std::uint64_t Remember(const Date& date, std::shared_ptr<const RatesTable> table,
+                           std::shared_ptr<const std::string> document,
+                           WallClock::time_point fetchedAt) const {
+        std::size_t size = sizeof(Memo) + document->size();
+        for (const auto& c : table->Currencies)
+            size += sizeof c + c.NumCode.size() + c.CharCode.size() + c.Name.size() +
+                    c.Rate.size() + c.Id.size();
+        std::lock_guard lock(MemoLock);
+        Forget(date);
+        while (!Memos.empty() && (Memos.size() >= kMaxMemos || MemoBytes + size > kMaxMemoBytes)) {
+            auto oldest = Memos.begin();
+            for (auto it = Memos.begin(); it != Memos.end(); ++it)
+                if (it->second.LastUse < oldest->second.LastUse)
+                    oldest = it;
+            Forget(oldest->first);
+        }
+        const std::uint64_t version = ++MemoClock;
+        Memos[date] =
+            Memo{std::move(table), std::move(document), fetchedAt, version, version, size};
+        MemoBytes += size;
+        return version;
+    }
+
+    // With MemoLock held.
+    void Forget(const Date& date) const {
+        if (const auto it = Memos.find(date); it != Memos.end()) {
+            MemoBytes -= it->second.Size;
+            Memos.erase(it);
+        }
+    }
+
+    // The copy of the date's document: from memory, else from the cache
+    // folder (and then kept in memory).  One that cannot be read, or is for
+    // another date, is reported in damaged and not served.
+    std::optional<Memo> CopyOf(const Date& date, std::string* damaged = nullptr) const {
+        {
+            std::lock_guard lock(MemoLock);
+            if (auto it = Memos.find(date); it != Memos.end()) {
+                if (DocumentDateProblem(date, it->second.Table->From, Today()).empty()) {
+                    it->second.LastUse = ++MemoClock;
+                    return it->second;
+                }
+                Forget(date);
+            }
+        }
+        std::string why;
+        auto copy = Cache.Load(date, &why);
+        if (copy)
+            why = DocumentDateProblem(date, copy->Table.From, Today());
+        if (!why.empty()) {
+            if (damaged != nullptr)
+                *damaged = why;
+            return std::nullopt;
+        }
+        if (!copy)
+            return std::nullopt;
+        auto table = std::make_shared<const RatesTable>(std::move(copy->Table));
+        auto document = std::make_shared<const std::string>(std::move(copy->Bytes));
+        const auto version = Remember(date, table, document, copy->FetchedAt);
+        return Memo{std::move(table), std::move(document), copy->FetchedAt, version, 0, 0};
+    }
+
+    static UpstreamResult Served(const Memo& m) {
+        UpstreamResult r;
+        r.Ok = true;
+        r.Table = *m.Table;
+        r.Document = *m.Document;
+        r.Version = m.Version;
+        r.FetchedAt = m.FetchedAt;
+        return r;
+    }
+
     // The answer for a failed fetch: a cached copy of any age, or the failure.
     UpstreamResult Failed(const Date& date, const std::string& why,
                           const std::string& instead) const {
         UpstreamResult r;
         const std::string prefix = "kurs-rates-server: upstream " + RequestDate(date) + ": ";
-        if (auto copy = Cache.Load(date)) {
-            r.Ok = true;
-            r.Table = std::move(copy->Table);
-            r.Document = std::move(copy->Bytes);
-            r.FetchedAt = copy->FetchedAt;
+        if (auto copy = CopyOf(date)) {
+            r = Served(*copy);
             r.Stale = true;
             Log(prefix + why + "; served the cached copy");
         } else {
@@ -231,15 +423,20 @@ struct Upstream::Impl {
             static_cast<long>(std::clamp(left, milliseconds(1), Options.Timeout).count());
         const long connect =
             static_cast<long>(std::min(Options.ConnectTimeout.count(), milliseconds::rep(total)));
-        const std::string url =
-            Options.BaseUrl + "/scripts/XML_daily.asp?date_req=" + RequestDate(job->Requested);
+        if (job->Url.empty())
+            job->Url =
+                Options.BaseUrl + "/scripts/XML_daily.asp?date_req=" + RequestDate(job->Requested);
         KURS_TRACE(RatesServer, "upstream %s: GET %s (%ld ms)", RequestDate(job->Requested).c_str(),
-                   url.c_str(), total);
-        curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+                   job->Url.c_str(), total);
+        curl_easy_setopt(e, CURLOPT_URL, job->Url.c_str());
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(e, CURLOPT_MAXREDIRS, 3L);
+        // Redirects are followed here, one by one, each checked first
+        // (RedirectRefusal).
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+        if (!Options.CaFile.empty()) {
+            curl_easy_setopt(e, CURLOPT_CAINFO, Options.CaFile.c_str());
+            curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
+        }
         curl_easy_setopt(e, CURLOPT_SHARE, Share);
         curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
         curl_easy_setopt(e, CURLOPT_USERAGENT, Options.UserAgent.c_str());
@@ -264,8 +461,8 @@ struct Upstream::Impl {
     }
 
     // What a finished transfer brought.  A document that reads well is
-    // stored in the cache.
-    UpstreamResult Outcome(CURL* e, CURLcode rc, Job& job) {
+    // stored in the cache.  A redirect that may be followed sets follow.
+    UpstreamResult Outcome(CURL* e, CURLcode rc, Job& job, std::string& follow) {
         UpstreamResult r;
         if (job.TooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
             r.Error = "the answer is larger than " + std::to_string(kMaxBankXmlSize) + " bytes";
@@ -277,6 +474,18 @@ struct Upstream::Impl {
         }
         long status = 0;
         curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
+        const char* location = nullptr;
+        curl_easy_getinfo(e, CURLINFO_REDIRECT_URL, &location);
+        if ((status == 301 || status == 302 || status == 303 || status == 307 || status == 308) &&
+            location != nullptr) {
+            if (const auto why = RedirectRefusal(Options.BaseUrl, location); !why.empty())
+                r.Error = "refused the redirect to " + Printable(location) + ": " + why;
+            else if (job.Redirects >= kMaxRedirects)
+                r.Error = "too many redirects (" + std::to_string(kMaxRedirects) + " followed)";
+            else
+                follow = location;
+            return r;
+        }
         if (status != 200) {
             r.Error = "HTTP " + std::to_string(status);
             return r;
@@ -288,12 +497,18 @@ struct Upstream::Impl {
             r.Error = IsHtml(type) ? "an HTML page instead of the rates document" : doc.Error;
             return r;
         }
+        if (auto why = DocumentDateProblem(job.Requested, doc.Table.From, Today()); !why.empty()) {
+            r.Error = std::move(why);
+            return r;
+        }
         r.FetchedAt = Now();
         if (const auto why = Cache.Store(job.Requested, job.Body, r.FetchedAt); !why.empty())
             Log("kurs-rates-server: upstream cache: " + why);
         r.Ok = true;
         r.Table = std::move(doc.Table);
         r.Document = std::move(job.Body);
+        r.Version = Remember(job.Requested, std::make_shared<const RatesTable>(r.Table),
+                             std::make_shared<const std::string>(r.Document), r.FetchedAt);
         return r;
     }
 
@@ -350,13 +565,27 @@ struct Upstream::Impl {
                     continue;
                 const auto job = it->second;
                 Active.erase(it);
-                auto result = Outcome(e, rc, *job);
+                std::string follow;
+                auto result = Outcome(e, rc, *job, follow);
                 curl_multi_remove_handle(Multi, e);
                 curl_easy_cleanup(e);
+                again = true;  // room for a waiting date
+                if (!follow.empty()) {
+                    KURS_TRACE(RatesServer, "upstream %s: redirected to %s",
+                               RequestDate(job->Requested).c_str(), Printable(follow).c_str());
+                    job->Url = std::move(follow);
+                    job->Body.clear();
+                    job->TooLarge = false;
+                    job->CurlError[0] = '\0';
+                    ++job->Redirects;
+                    const auto why = Begin(job);
+                    if (why.empty())
+                        continue;
+                    result.Error = why;
+                }
                 if (!result.Ok)
                     result = Failed(job->Requested, result.Error, job->Instead);
                 Finish(job, result);
-                again = true;  // room for a waiting date
             }
             if (!again)
                 curl_multi_poll(Multi, nullptr, 0, waitMs, nullptr);
@@ -398,13 +627,9 @@ Upstream::~Upstream() {
 void Upstream::Fetch(const Date& date, Done done, std::string instead) {
     Impl& im = *FImpl;
     std::string damaged;
-    if (auto copy = im.Cache.Load(date, &damaged);
+    if (auto copy = im.CopyOf(date, &damaged);
         copy && IsFresh(date, copy->FetchedAt, im.Now(), im.Options.FreshFor)) {
-        UpstreamResult r;
-        r.Ok = true;
-        r.Table = std::move(copy->Table);
-        r.Document = std::move(copy->Bytes);
-        r.FetchedAt = copy->FetchedAt;
+        const UpstreamResult r = Impl::Served(*copy);
         KURS_TRACE(RatesServer, "upstream %s: from the cache", RequestDate(date).c_str());
         im.Call(done, r);
         return;
@@ -447,6 +672,18 @@ void Upstream::Fetch(const Date& date, Done done, std::string instead) {
     } else {
         im.Call(done, im.Failed(date, refused, instead));
     }
+}
+
+std::uint64_t Upstream::FreshVersion(const Date& date) const {
+    const Impl& im = *FImpl;
+    std::lock_guard lock(im.MemoLock);
+    const auto it = im.Memos.find(date);
+    if (it == im.Memos.end() ||
+        !IsFresh(date, it->second.FetchedAt, im.Now(), im.Options.FreshFor) ||
+        !DocumentDateProblem(date, it->second.Table->From, im.Today()).empty())
+        return 0;
+    it->second.LastUse = ++im.MemoClock;
+    return it->second.Version;
 }
 
 const UpstreamOptions& Upstream::Options() const {

@@ -6,6 +6,7 @@
 // is fetched once.
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +22,10 @@ struct UpstreamOptions {
     // Where raw documents are kept; empty keeps none.
     std::string CacheDir;
     std::string UserAgent;
+    // The certificates of authorities trusted for https://, in one PEM file,
+    // instead of the system's; empty: the system's.  The environment never
+    // changes what is trusted.
+    std::string CaFile;
     // A whole fetch (connect, TLS, redirects, body) ends within this.
     std::chrono::milliseconds Timeout{8000};
     std::chrono::milliseconds ConnectTimeout{4000};
@@ -44,11 +49,23 @@ struct UpstreamOptions {
     std::function<void(const std::string&)> Log;
 };
 
+// An https:// upstream is followed only to https:// on its own host or under
+// its registered domain (www.cbr.ru for cbr.ru); an http:// one anywhere over
+// http:// or https://.  Why the redirect from base to location is refused,
+// empty when it is followed.
+std::string RedirectRefusal(const std::string& base, const std::string& location);
+
+// Whether the host of a URL is this machine (127.0.0.0/8, ::1, localhost).
+bool IsLoopbackUrl(const std::string& url);
+
 struct UpstreamResult {
     bool Ok = false;
     // When Ok: From is the document's ValCurs Date, the rows in document
     // order with names (UTF-8), nominals and values as the document writes them.
     RatesTable Table;
+    // When Ok: the same nonzero number for the same copy of a document, so
+    // that what is made of it can be kept; 0 when it is not to be kept.
+    std::uint64_t Version = 0;
     // When Ok: the document's bytes as the bank sent them.
     std::string Document;
     // When not Ok: one line that says why, for the log.
@@ -74,12 +91,21 @@ class Upstream {
     // AnswerWithin.  When a fetch fails, a cached copy of any age is served.
     // instead: what the caller serves when the fetch fails and there is no
     // copy, said at the end of the failure's log line ("served the bundled
-    // rates"); empty when the caller has nothing.
+    // rates"); empty when the caller has nothing.  A document dated after the
+    // date, or too long before it to be the one in force then, is refused
+    // (DocumentDateProblem), from the bank and from the cache alike.  Copies
+    // read once are kept in memory, a bounded number of them.
     void Fetch(const Date& date, Done done, std::string instead = {});
 
     const UpstreamOptions& Options() const;
     // The wall clock of the options.
     std::chrono::system_clock::time_point Now() const;
+
+    // The Version that Fetch would answer the date with at once, from a copy
+    // in memory; 0 when it would read a file or ask the bank.  Costs no more
+    // than a lookup, so that a caller that kept what it made of that copy
+    // can answer without Fetch.
+    std::uint64_t FreshVersion(const Date& date) const;
 
   private:
     struct Impl;

@@ -230,6 +230,36 @@ TEST(UpstreamServer, AClientThatHangsUpWhileWaitingDoesNoHarm) {
     EXPECT_EQ(stub.RequestsFor(kTarget19), 2);
 }
 
+TEST(UpstreamServer, ACopyOnHandIsAnsweredAtOnceAsTheSamePage) {
+    BankStub stub(
+        [](const std::string&) { return XmlAnswer(TestFile("XML_daily_2026-03-18.xml")); });
+    TempDir cache;
+    LogLines log;
+    UpstreamOptions o;
+    o.BaseUrl = stub.BaseUrl();
+    o.CacheDir = cache.Path();
+    o.Log = log.Sink();
+    RatesService service(std::nullopt, std::make_unique<Upstream>(std::move(o)));
+    const std::string head = GetRequest(kPage + "18.03.2026");
+    Signal fetched;
+    std::string first;
+    if (auto now = service.Answer(head, [&](std::string r) {
+            first = std::move(r);
+            fetched.Set();
+        }))
+        first = std::move(*now);
+    else
+        ASSERT_TRUE(fetched.Wait());
+    for (int i = 0; i < 2; ++i) {
+        const auto again =
+            service.Answer(head, [](std::string) { ADD_FAILURE() << "answered later"; });
+        ASSERT_TRUE(again);
+        EXPECT_EQ(ParseResponse(*again).Status, 200);
+        EXPECT_EQ(ParseResponse(*again).Body, ParseResponse(first).Body);
+    }
+    EXPECT_EQ(stub.Requests(), 1);
+}
+
 // Bundled rates with eight currencies' years, as the history has them.
 RatesData PartialHistory() {
     return RatesData::Parse(

@@ -1,5 +1,8 @@
 #include "tools/rates-server/upstream/Upstream.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -111,11 +114,18 @@ std::string DocumentOf(std::string_view date) {
     return doc;
 }
 
+void SetModified(const std::string& path, WallClock::time_point t) {
+    const timespec times[2] = {{WallClock::to_time_t(t), 0}, {WallClock::to_time_t(t), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
 TEST(Upstream, FetchesTheDocumentOfTheDateWithItsUserAgentAndCookies) {
     Scene s;
     const auto doc = TestFile("XML_daily_2026-03-18.xml");
-    BankStub stub(
-        [&](const std::string&) { return XmlAnswer(doc, "Set-Cookie: visitor=YcXY; Path=/\r\n"); });
+    BankStub stub([&](const std::string& target) {
+        return XmlAnswer(target == kTarget18 ? doc : DocumentOf("17.03.2026"),
+                         "Set-Cookie: visitor=YcXY; Path=/\r\n");
+    });
     Upstream u(s.Options(stub.BaseUrl()));
     const auto r = FetchNow(u, k18);
     ASSERT_TRUE(r.Ok) << r.Error;
@@ -200,7 +210,11 @@ TEST(Upstream, EveryFailureIsReportedOnceAndNothingIsCached) {
         {"a redirect loop", Answer(302, "text/html", "", "Location: " + kTarget18 + "\r\n"),
          "too many redirects"},
         {"a redirect to a file", Answer(302, "text/html", "", "Location: file:///etc/passwd\r\n"),
-         "Unsupported protocol"},
+         "refused the redirect to file:///etc/passwd: not an http:// or https:// address"},
+        {"the document of long ago", XmlAnswer(DocumentOf("01.01.2000")),
+         "the document is dated 01.01.2000, more than 15 days before 18.03.2026"},
+        {"the document of a later date", XmlAnswer(DocumentOf("18.03.2030")),
+         "the document is dated 18.03.2030, after 18.03.2026"},
         {"TLS to a plain server", XmlAnswer(doc), "TLS error", Case::Https},
         {"nobody listening", XmlAnswer(doc), "cannot connect", Case::Closed},
     };
@@ -404,6 +418,131 @@ TEST(Upstream, ADamagedCopyIsFetchedAgainAndNeverServed) {
     EXPECT_EQ(ReadFile(s.CachePath(past)), good);
     EXPECT_TRUE(FetchNow(u, past).Ok);
     EXPECT_EQ(stub.Requests(), 2);
+}
+
+TEST(Upstream, AFarDateGetsTheLatestDocumentButNeverForGood) {
+    Scene s;
+    const Date later{2026, 9, 1};
+    std::string answer = DocumentOf("01.01.2000");
+    BankStub stub([&](const std::string&) { return XmlAnswer(answer); });
+    Upstream u(s.Options(stub.BaseUrl()));
+    const auto old = FetchNow(u, later);
+    EXPECT_EQ(old.Error, "the document is dated 01.01.2000, more than 15 days before tomorrow");
+    EXPECT_FALSE(fs::exists(s.CachePath(later)));
+
+    answer = DocumentOf("18.03.2026");
+    const auto latest = FetchNow(u, later);
+    ASSERT_TRUE(latest.Ok) << latest.Error;
+    EXPECT_EQ(latest.Table.From, k18);
+    s.Clock.Advance(minutes(16));
+    EXPECT_TRUE(FetchNow(u, later).Ok);
+    EXPECT_EQ(stub.Requests(), 3);
+    // A month on, that copy is no longer the latest document: not served.
+    stub.SetHandler([](const std::string&) { return Answer(500, "text/html", "down"); });
+    s.Clock.Advance(days(30));
+    EXPECT_FALSE(FetchNow(u, later).Ok);
+}
+
+TEST(Upstream, ACachedCopyForAnotherDateIsNeverServed) {
+    Scene s;
+    fs::create_directories(s.Cache.Path() + "/rates");
+    std::ofstream(s.CachePath(k18), std::ios::binary) << DocumentOf("01.01.2000");
+    SetModified(s.CachePath(k18), s.Clock.Now() - days(2));
+    BankStub stub([](const std::string&) { return Answer(500, "text/html", "down"); });
+    Upstream u(s.Options(stub.BaseUrl()));
+    EXPECT_EQ(FetchNow(u, k18).Error, "HTTP 500");
+    const auto lines = s.Log.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("2026-03-18.xml: the document is dated 01.01.2000"), std::string::npos)
+        << lines[0];
+}
+
+TEST(Upstream, ACopyIsReadOnceThenServedFromMemory) {
+    Scene s;
+    const Date past{2016, 8, 23};
+    BankStub stub([](const std::string&) {
+        return XmlAnswer(TestFile("XML_daily_2016-08-23_reformatted.xml"));
+    });
+    {
+        Upstream first(s.Options(stub.BaseUrl()));
+        EXPECT_TRUE(FetchNow(first, past).Ok);
+    }
+    Upstream u(s.Options(stub.BaseUrl()));
+    const auto fromDisk = FetchNow(u, past);
+    ASSERT_TRUE(fromDisk.Ok);
+    EXPECT_NE(fromDisk.Version, 0u);
+    // Once read, the file is not read again.
+    std::ofstream(s.CachePath(past), std::ios::binary | std::ios::trunc) << "torn";
+    const auto fromMemory = FetchNow(u, past);
+    ASSERT_TRUE(fromMemory.Ok);
+    EXPECT_EQ(fromMemory.Version, fromDisk.Version);
+    EXPECT_TRUE(SameTable(fromMemory.Table, fromDisk.Table));
+    EXPECT_EQ(stub.Requests(), 1);
+    EXPECT_TRUE(s.Log.Lines().empty());
+}
+
+TEST(Upstream, AtStartUnfinishedCopiesOlderThanAMinuteAreRemoved) {
+    Scene s;
+    const std::string dir = s.Cache.Path() + "/rates";
+    fs::create_directories(dir);
+    for (const char* name : {".2026-03-18.xml.a1B2c3", ".2026-03-17.xml.d4E5f6", "2026-03-18.xml",
+                             ".2026-03-16.xml.g7H8i9", ".notes"})
+        std::ofstream(dir + "/" + name) << "x";
+    for (const char* name : {".2026-03-18.xml.a1B2c3", "2026-03-18.xml", ".notes"})
+        SetModified(dir + "/" + name, s.Clock.Now() - minutes(2));
+    SetModified(dir + "/.2026-03-17.xml.d4E5f6", s.Clock.Now() - seconds(10));
+    SetModified(dir + "/.2026-03-16.xml.g7H8i9", s.Clock.Now() - days(3));
+    Upstream u(s.Options("http://127.0.0.1:1"));
+    auto names = FilesIn(dir);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names,
+              (std::vector<std::string>{".2026-03-17.xml.d4E5f6", ".notes", "2026-03-18.xml"}));
+}
+
+TEST(Upstream, APlainUpstreamElsewhereIsWarnedAboutOnce) {
+    for (const auto& [url, warned] : std::vector<std::pair<std::string, bool>>{
+             {"http://rates.example", true},
+             {"http://10.1.2.3:8080", true},
+             {"http://127.0.0.1:8080", false},
+             {"http://localhost", false},
+             {"http://bank.localhost:81", false},
+             {"http://[::1]:81", false},
+             {"https://rates.example", false},
+         }) {
+        Scene s;
+        { Upstream u(s.Options(url)); }
+        const auto lines = s.Log.Lines();
+        ASSERT_EQ(lines.size(), warned ? 1u : 0u) << url;
+        if (warned) {
+            EXPECT_EQ(lines[0],
+                      "kurs-rates-server: warning: the upstream " + url +
+                          " is plain HTTP: its answers can be read and changed on the way");
+        }
+    }
+}
+
+TEST(Upstream, RedirectsFromHttpsStayOnHttpsAndOnTheSite) {
+    struct Case {
+        const char* Base;
+        const char* Location;
+        const char* Refusal;
+    };
+    for (const auto& c : {
+             Case{"https://cbr.ru", "https://www.cbr.ru/x", ""},
+             Case{"https://www.cbr.ru", "https://cbr.ru/x", ""},
+             Case{"https://www.cbr.ru", "https://WWW.CBR.RU:8443/x", ""},
+             Case{"https://www.cbr.ru", "http://www.cbr.ru/x", "it leaves HTTPS"},
+             Case{"https://www.cbr.ru", "https://cbr.ru.example/x", "another site than www.cbr.ru"},
+             Case{"https://www.cbr.ru", "https://ru/x", "another site than www.cbr.ru"},
+             Case{"https://a.co.uk", "https://b.co.uk/", "another site than a.co.uk"},
+             Case{"https://127.0.0.1:8443", "https://127.0.0.2:8443/",
+                  "another site than 127.0.0.1"},
+             Case{"https://www.cbr.ru", "ftp://www.cbr.ru/x", "not an http:// or https:// address"},
+             Case{"http://127.0.0.1:81", "http://bank.example/x", ""},
+             Case{"http://127.0.0.1:81", "file:///etc/passwd",
+                  "not an http:// or https:// address"},
+         })
+        EXPECT_EQ(RedirectRefusal(c.Base, c.Location), c.Refusal) << c.Base << " -> " << c.Location;
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -45,7 +47,14 @@ std::string TestFile(std::string_view name) {
     return s.str();
 }
 
-BankStub::BankStub(Handler handler) : FHandler(std::move(handler)) {
+BankStub::BankStub(Handler handler, const TlsIdentity* tls) : FHandler(std::move(handler)) {
+    if (tls != nullptr) {
+        FTls = SSL_CTX_new(TLS_server_method());
+        if (FTls == nullptr ||
+            SSL_CTX_use_certificate_chain_file(FTls, tls->CertFile.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(FTls, tls->KeyFile.c_str(), SSL_FILETYPE_PEM) != 1)
+            throw std::runtime_error("cannot load the stub's certificate");
+    }
     if (pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error("pipe");
     FListen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -72,6 +81,7 @@ BankStub::~BankStub() {
     close(FListen);
     close(FWake[0]);
     close(FWake[1]);
+    SSL_CTX_free(FTls);
 }
 
 void BankStub::SetHandler(Handler handler) {
@@ -116,7 +126,7 @@ void BankStub::AcceptLoop() {
         if (fd < 0)
             continue;
         std::lock_guard lock(FLock);
-        FConnections.emplace_back([this, fd] { Serve(fd); });
+        FConnections.emplace_back([this, fd] { FTls != nullptr ? ServeTls(fd) : Serve(fd); });
     }
 }
 
@@ -181,6 +191,44 @@ void BankStub::Serve(int fd) {
             break;
         }
     }
+    close(fd);
+}
+
+// Blocking TLS with a time limit on every read and write, so that a client
+// that goes quiet ends the connection instead of holding the stub.
+void BankStub::ServeTls(int fd) {
+    timeval limit{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    SSL* ssl = SSL_new(FTls);
+    SSL_set_fd(ssl, fd);
+    std::string in;
+    char buf[4096];
+    if (SSL_accept(ssl) == 1) {
+        while (in.find("\r\n\r\n") == std::string::npos && in.size() < 65536) {
+            const int n = SSL_read(ssl, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            in.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+    if (const auto end = in.find("\r\n\r\n"); end != std::string::npos) {
+        const std::string head = in.substr(0, end + 2);
+        const auto sp1 = head.find(' ');
+        const auto sp2 = head.find(' ', sp1 + 1);
+        const std::string target = head.substr(sp1 + 1, sp2 - sp1 - 1);
+        Handler handler;
+        {
+            std::lock_guard lock(FLock);
+            FHeads.push_back(head);
+            ++FCounts[target];
+            handler = FHandler;
+        }
+        const std::string out = handler(target).Raw;
+        SSL_write(ssl, out.data(), static_cast<int>(out.size()));
+        SSL_shutdown(ssl);
+    }
+    SSL_free(ssl);
     close(fd);
 }
 

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+struct ssl_ctx_st;
+
 namespace rates::test {
 
 struct StubReply {
@@ -35,11 +37,18 @@ StubReply XmlAnswer(std::string_view document, std::string_view extraHeaders = {
 // The bytes of a file under the test data folder.
 std::string TestFile(std::string_view name);
 
+// A certificate and its key, PEM files, for a stub that speaks TLS.
+struct TlsIdentity {
+    std::string CertFile;
+    std::string KeyFile;
+};
+
 class BankStub {
   public:
     // target: the request target, "/scripts/XML_daily.asp?date_req=18/03/2026".
     using Handler = std::function<StubReply(const std::string& target)>;
-    explicit BankStub(Handler handler);
+    // With tls, every connection is TLS (and only Answer replies are sent).
+    explicit BankStub(Handler handler, const TlsIdentity* tls = nullptr);
     // Closes every connection, stalled ones too, and joins their threads.
     ~BankStub();
     BankStub(const BankStub&) = delete;
@@ -47,6 +56,10 @@ class BankStub {
 
     int Port() const { return FPort; }
     std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(FPort); }
+    // "https://HOST:PORT", for a name that resolves to 127.0.0.1.
+    std::string HttpsUrl(const std::string& host) const {
+        return "https://" + host + ":" + std::to_string(FPort);
+    }
     void SetHandler(Handler handler);
 
     // Complete requests received: all of them, or those for one target.
@@ -58,6 +71,7 @@ class BankStub {
   private:
     void AcceptLoop();
     void Serve(int fd);
+    void ServeTls(int fd);
     // Waits until fd is ready for events or the stub stops; false on stop.
     bool WaitFor(int fd, short events) const;
 
@@ -71,6 +85,7 @@ class BankStub {
     std::map<std::string, int> FCounts;
     std::vector<std::thread> FConnections;
     std::thread FAcceptor;
+    ::ssl_ctx_st* FTls = nullptr;
 };
 
 }  // namespace rates::test
