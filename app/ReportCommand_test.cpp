@@ -92,6 +92,7 @@ TEST(ReportOptions, UsageErrorsNameTheArgument) {
         {{"--quiet=yes"}, "--quiet takes no value"},
         {{"--colour"}, "unknown option '--colour'"},
         {{"-x"}, "unknown option '-x'"},
+        {{"--f=csv"}, "ambiguous option '--f=csv' (--format, --from)"},
         {{"07.12.2000"}, "unexpected argument '07.12.2000'"},
         {{"--", "-q"}, "unexpected argument '-q'"},
         {{"--format", "xml"}, "--format wants text, csv or json, not 'xml'"},

@@ -151,6 +151,15 @@ std::string Refused(int result, int shortOption, const std::string& word) {
     }
     if (shortOption != 0)
         return "unknown option '-" + std::string(1, static_cast<char>(shortOption)) + "'";
+    // getopt_long takes a long option's unique beginning; several match this one.
+    const std::string typed = word.substr(2, word.find('=') - 2);
+    std::string matches;
+    for (const option& o : kOptions) {
+        if (o.name && !typed.empty() && std::string_view(o.name).substr(0, typed.size()) == typed)
+            matches += (matches.empty() ? "--" : ", --") + std::string(o.name);
+    }
+    if (matches.find(',') != std::string::npos)
+        return "ambiguous option '" + word + "' (" + matches + ")";
     return "unknown option '" + word + "'";
 }
 
