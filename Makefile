@@ -43,7 +43,11 @@ check: deps
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 	python3 tools/check-layers.py
 
-demo: build
+# Only the three programs, their data and icons: a first run does not wait
+# for the tests and benchmarks (`make test` builds those in the same tree).
+demo: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default --target kurs_programs -j $(JOBS)
 	@tools/demo.sh build/default
 
 FUZZ_SECONDS ?= 120
