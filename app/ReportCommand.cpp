@@ -14,9 +14,7 @@
 #include "gui/Forms.h"
 #include "gui/Input.h"
 
-#ifndef KURS_VERSION
-#define KURS_VERSION "0.0.0"
-#endif
+#include "KursVersion.h"
 
 const char* const ReportUsage =
     "usage: kurs-report [-d DATE | --from DATE --to DATE] [--format text|csv|json]\n"
