@@ -6,7 +6,8 @@ PACKAGES := g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libb
             libcurl4-openssl-dev libssl-dev libexpat1-dev libpsl-dev openssl zlib1g-dev \
             apache2-utils dpkg-dev \
             xvfb openbox xdotool imagemagick x11-utils qt6-translations-l10n libqt6svg6 \
-            clang-format python3 git
+            clang-format python3 git \
+            librsvg2-bin build-essential debhelper lintian devscripts appstream desktop-file-utils man-db
 JOBS     ?= $(shell nproc)
 
 .PHONY: all deps build test test-asan check demo bench fuzz package clean
@@ -43,7 +44,11 @@ check: deps
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 	python3 tools/check-layers.py
 
-demo: build
+# Only the three programs, their data and icons: a first run does not wait
+# for the tests and benchmarks (`make test` builds those in the same tree).
+demo: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default --target kurs_programs -j $(JOBS)
 	@tools/demo.sh build/default
 
 FUZZ_SECONDS ?= 120
@@ -76,10 +81,17 @@ fuzz: deps
 	build/fuzz/tools/rates-server/kurs_rates_http_fuzz $(FUZZ_FLAGS) -max_len=65536 \
 	    build/fuzz/rates-http-corpus tools/rates-server/fuzz-corpus
 
-# build/default/kurs_<version>_<arch>.deb, made from that build; it installs under /usr.
-package: build
-	rm -f build/default/kurs_*.deb
-	cmake --build --preset default --target package
+# build/package/kurs_<version>_<arch>.deb, built from debian/ by
+# dpkg-buildpackage, which writes beside the source folder: so it builds a
+# copy of the tree in build/package/kurs.  DEB_BUILD_OPTIONS=nocheck skips
+# the tests (and builds only the programs).
+package: deps
+	rm -rf build/package
+	mkdir -p build/package/kurs
+	tar -c --exclude=./build --exclude='./build-*' --exclude=./.git --exclude=./.cache \
+	    --exclude=./compile_commands.json . | tar -x -C build/package/kurs
+	cd build/package/kurs && dpkg-buildpackage -b -us -uc -J$(JOBS)
+	@ls build/package/*.deb
 
 bench: build
 	@tools/bench.sh build/default

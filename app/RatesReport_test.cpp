@@ -170,4 +170,50 @@ TEST(RatesReport, WideNominalPadsNothing) {
     EXPECT_EQ(report[0], nominal + " ЕВРО = 1"_cp);
 }
 
+// A row is a "<tr" line, five lines of one "<td" cell each and "</tr>"; the
+// header's "<th" cells and rows of another length are no rows.
+TEST(RatesPage, RowsOfFiveCellsTheDateAndTheNotice) {
+    const auto page = Lines({
+        "<p>Банк установил с 07.12.2000 курсы</p>"_cp,
+        "<p>на 08.12.2000 не зарегистрированы</p>"_cp,
+        "<tr>",
+        "<th>Единиц</th>"_cp,
+        "</tr>",
+        "  <tr class=\"r\">",
+        "<td>1</td>",
+        "<td>USD</td>",
+        "<td>Доллар США</td>"_cp,
+        "<td>840</td>",
+        "<td>27,9300</td>",
+        "</tr>",
+        "<tr>",
+        "<td>1</td>",
+        "<td>EUR</td>",
+        "<td>978</td>",
+        "<td>24,5600</td>",
+        "</tr>",
+        "<tr>",
+        "<td>10</td>",
+        "<td>FIM</td>",
+        "<td>Финляндских марок</td>"_cp,
+        "<td>246</td>",
+        "<td>41,3000</td>",
+    });
+    const TRatesPage read = ReadRatesPage(page);
+    EXPECT_EQ(read.EffectiveDate, "07.12.2000");
+    EXPECT_TRUE(read.NotRegistered);
+    ASSERT_EQ(read.Rows.size(), 1u) << "the four-cell row and the unended one are no rows";
+    EXPECT_EQ(read.Rows[0].Nominal, "1");
+    EXPECT_EQ(read.Rows[0].Code, "USD");
+    EXPECT_EQ(read.Rows[0].Name, "Доллар США"_cp);
+    EXPECT_EQ(read.Rows[0].Value, "27,9300");
+
+    TStringList report;
+    AppendRatesReport(page, kDate, report);
+    EXPECT_TRUE(ReportShowsRates(report));
+    TStringList failure;
+    AppendRatesReport(Lines({"<td>1</td>", "", "ЕВРО"_cp, "", "<td>2</td>"}), kDate, failure);
+    EXPECT_FALSE(ReportShowsRates(failure)) << "currency lines without the date of the rates";
+}
+
 }  // namespace

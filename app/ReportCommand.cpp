@@ -1,142 +1,60 @@
 #include "app/ReportCommand.h"
 
-#include <unistd.h>
-
 #include <cctype>
-#include <cstdlib>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
 
+#include "app/RatesReport.h"
+#include "app/ReportData.h"
 #include "app/StoredSettings.h"
 #include "app/untMain.h"
 #include "gui/Dialogs.h"
 #include "gui/Forms.h"
 #include "gui/Input.h"
 
-#ifndef KURS_VERSION
-#define KURS_VERSION "0.0.0"
-#endif
+#include "KursVersion.h"
 
 const char* const ReportUsage =
-    "usage: kurs-report [--date DATE] [--server TEXT] [--timeout SECONDS]\n"
-    "                   [--proxy HOST:PORT | --no-proxy] [--quiet] [--help] [--version]\n"
+    "usage: kurs-report [-d DATE | --from DATE --to DATE] [--format text|csv|json]\n"
+    "                   [--currency CODES] [-s SERVER] [-t SECONDS]\n"
+    "                   [--proxy HOST:PORT | --no-proxy] [-q] [-h] [-V]\n"
     "\n"
-    "Fetches the rates of DATE (dd.mm.yyyy, dd/mm/yyyy or yyyy-mm-dd; today by\n"
-    "default) the way the kurs window does, with its stored settings, and prints\n"
-    "the report.  Status texts and messages go to stderr.  Exit status: 0 done,\n"
-    "1 a message was shown, 2 usage error.\n"
+    "Fetches the rates of a date the way the kurs window does, with its stored\n"
+    "settings, and prints the window's report, or the rows of the page as CSV or\n"
+    "JSON.  Status texts and messages go to stderr, never into the data.\n"
     "\n"
-    "  --server TEXT      the rates server (address[:port] or URL)\n"
-    "  --timeout SECONDS  the answer time-out, 0 to 999 (0 means one second)\n"
-    "  --proxy HOST:PORT  go through this HTTP proxy (port 0 to 9999)\n"
-    "  --no-proxy         go direct even when the window's settings use a proxy\n"
-    "  --quiet            no status texts\n";
-
-namespace {
-
-bool AllDigits(std::string_view s) {
-    if (s.empty())
-        return false;
-    for (char c : s) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-    }
-    return true;
-}
-
-int Number(std::string_view s) {
-    int n = 0;
-    for (char c : s)
-        n = n * 10 + (c - '0');
-    return n;
-}
-
-}  // namespace
-
-std::optional<TDateTime> ParseReportDate(const std::string& Text) {
-    std::string_view t = Text;
-    int day = 0, month = 0, year = 0;
-    if (t.size() == 10 && (t[2] == '.' || t[2] == '/') && t[5] == t[2] &&
-        AllDigits(t.substr(0, 2)) && AllDigits(t.substr(3, 2)) && AllDigits(t.substr(6, 4))) {
-        day = Number(t.substr(0, 2));
-        month = Number(t.substr(3, 2));
-        year = Number(t.substr(6, 4));
-    } else if (t.size() == 10 && t[4] == '-' && t[7] == '-' && AllDigits(t.substr(0, 4)) &&
-               AllDigits(t.substr(5, 2)) && AllDigits(t.substr(8, 2))) {
-        year = Number(t.substr(0, 4));
-        month = Number(t.substr(5, 2));
-        day = Number(t.substr(8, 2));
-    } else {
-        return std::nullopt;
-    }
-    TDateTime date = 0;
-    if (year < 1 || !TryEncodeDate(year, month, day, date))
-        return std::nullopt;
-    return date;
-}
-
-bool ParseReportOptions(const std::vector<std::string>& Args, TReportOptions& Options,
-                        std::string& Error) {
-    for (std::size_t i = 0; i < Args.size(); ++i) {
-        std::string name = Args[i];
-        std::optional<std::string> value;
-        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        const bool wantsValue =
-            name == "--date" || name == "--server" || name == "--timeout" || name == "--proxy";
-        if (wantsValue && !value) {
-            if (i + 1 >= Args.size()) {
-                Error = name + " needs a value";
-                return false;
-            }
-            value = Args[++i];
-        } else if (!wantsValue && value) {
-            Error = name + " takes no value";
-            return false;
-        }
-        if (name == "--date") {
-            Options.Date = ParseReportDate(*value);
-            if (!Options.Date) {
-                Error = "'" + *value + "' is not a date (dd.mm.yyyy, dd/mm/yyyy or yyyy-mm-dd)";
-                return false;
-            }
-        } else if (name == "--server") {
-            Options.Server = Utf8ToCp1251(*value);
-        } else if (name == "--timeout") {
-            if (!AllDigits(*value) || value->size() > 3) {
-                Error = "--timeout wants 0 to 999 seconds, not '" + *value + "'";
-                return false;
-            }
-            Options.TimeOut = *value;
-        } else if (name == "--proxy") {
-            const auto colon = value->rfind(':');
-            if (colon == std::string::npos || colon == 0 ||
-                !AllDigits(std::string_view(*value).substr(colon + 1)) ||
-                value->size() - colon - 1 > 4) {
-                Error = "--proxy wants HOST:PORT with a port of 0 to 9999, not '" + *value + "'";
-                return false;
-            }
-            Options.ProxyHost = Utf8ToCp1251(value->substr(0, colon));
-            Options.ProxyPort = value->substr(colon + 1);
-        } else if (name == "--no-proxy") {
-            Options.NoProxy = true;
-        } else if (name == "--quiet") {
-            Options.Quiet = true;
-        } else if (name == "--help") {
-            Options.Help = true;
-        } else if (name == "--version") {
-            Options.Version = true;
-        } else {
-            Error = "unknown argument '" + Args[i] + "'";
-            return false;
-        }
-    }
-    if (Options.ProxyHost && Options.NoProxy) {
-        Error = "--proxy and --no-proxy exclude each other";
-        return false;
-    }
-    return true;
-}
+    "  -d, --date DATE       the date to ask for (default: today)\n"
+    "      --from DATE       with --to: every date of the range, one request after\n"
+    "      --to DATE         another (at most 10000 dates)\n"
+    "      --format FORMAT   text (the window's report; the reports of a range are\n"
+    "                        separated by a blank line), csv (RFC 4180, one header\n"
+    "                        requested,effective,code,nominal,value,name) or json\n"
+    "                        (one object a date; an array of them for a range)\n"
+    "      --currency CODES  letter codes such as USD,EUR,CNY (any case), in that\n"
+    "                        order, or all for every row of the page; csv and json\n"
+    "                        only (default: USD,EUR,DEM,FIM, the window's four)\n"
+    "  -s, --server SERVER   the rates server (address[:port] or URL)\n"
+    "  -t, --timeout SECONDS the answer time-out, 0 to 999 (0 means one second)\n"
+    "      --proxy HOST:PORT go through this HTTP proxy (port 0 to 9999)\n"
+    "      --no-proxy        go direct even when the window's settings use a proxy\n"
+    "  -q, --quiet           no status texts\n"
+    "  -h, --help            this text\n"
+    "  -V, --version         the version\n"
+    "\n"
+    "DATE is d.m.yyyy or dd.mm.yyyy (with \".\", \"/\" or \"-\"), yyyy-mm-dd, today,\n"
+    "yesterday or tomorrow.  On a terminal a range of more than 20 dates shows a\n"
+    "progress line on stderr instead of the status texts.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every date asked for had rates\n"
+    "  1  a message was printed (no connection, a time-out, an HTTP error status,\n"
+    "     a page the report could not be read from), or the output could not be\n"
+    "     written; a range stops there, and what was printed stays\n"
+    "  2  usage error\n"
+    "  3  the server answered, but had no rates for a date (the window's failure\n"
+    "     line or notice; in csv and json: no row of the codes asked for)\n";
 
 std::string TerminalText(const String& Text) {
     String flat;
@@ -154,12 +72,96 @@ std::string TerminalText(const String& Text) {
     return Cp1251ToUtf8(flat);
 }
 
-int RunReportCommand(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err) {
+namespace {
+
+// The window's four currencies, what csv and json give without --currency.
+const std::vector<std::string> kWindowCurrencies = {"USD", "EUR", "DEM", "FIM"};
+
+// A page with more bad rows than this has the rest counted in one line.
+constexpr int kBadRowsTold = 5;
+
+// Lines on stderr, with the progress line (when there is one) wiped first
+// and drawn again after.
+class TErrLines {
+  public:
+    explicit TErrLines(std::ostream& Err) : FErr(Err) {}
+    void Line(const std::string& text) {
+        WipeProgress();
+        FErr << text << "\n" << std::flush;
+    }
+    void Progress(const std::string& text) {
+        FErr << "\r" << text << "\033[K" << std::flush;
+        FProgress = true;
+    }
+    void WipeProgress() {
+        if (FProgress)
+            FErr << "\r\033[K" << std::flush;
+        FProgress = false;
+    }
+
+  private:
+    std::ostream& FErr;
+    bool FProgress = false;
+};
+
+// The records of the codes asked for, in that order (every row's for all);
+// codes the page lacks and rows that are not numbers are told on stderr.
+std::vector<TRateRecord> SelectRecords(const TRatesPage& page, const TReportOptions& options,
+                                       const std::string& date, TErrLines& err) {
+    std::vector<TRateRecord> records;
+    int badRows = 0;
+    auto take = [&](const TRateRow& row) {
+        std::string problem;
+        if (auto r = CheckRateRow(row, problem)) {
+            records.push_back(std::move(*r));
+        } else if (++badRows <= kBadRowsTold) {
+            err.Line("kurs-report: " + date + ": " + problem + "; the row is left out");
+        }
+    };
+    if (options.AllCurrencies) {
+        for (const TRateRow& row : page.Rows)
+            take(row);
+    } else {
+        // The first row of each code, by its upper-case letters.
+        std::unordered_map<std::string, std::size_t> rowOf;
+        for (std::size_t i = 0; i < page.Rows.size(); ++i) {
+            std::string code = page.Rows[i].Code;
+            for (char& c : code)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            rowOf.emplace(std::move(code), i);
+        }
+        const auto& codes = options.CurrencyGiven ? options.Currencies : kWindowCurrencies;
+        for (const std::string& code : codes) {
+            if (const auto found = rowOf.find(code); found != rowOf.end())
+                take(page.Rows[found->second]);
+            else if (options.CurrencyGiven)
+                err.Line("kurs-report: " + date + ": " + code + " is not on the page");
+        }
+    }
+    if (badRows > kBadRowsTold) {
+        err.Line("kurs-report: " + date + ": and " + std::to_string(badRows - kBadRowsTold) +
+                 " more rows like these are left out");
+    }
+    return records;
+}
+
+// Writes the text at once; false when it could not be written.
+bool Emit(std::ostream& Out, const std::string& text) {
+    if (!text.empty())
+        Out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    Out.flush();
+    return static_cast<bool>(Out);
+}
+
+}  // namespace
+
+int RunReportCommand(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err,
+                     bool ErrIsTerminal) {
     TReportOptions options;
     std::string error;
     if (!ParseReportOptions(Args, options, error)) {
         Err << "kurs-report: " << error << "\n" << ReportUsage;
-        return 2;
+        return ReportUsageError;
     }
     if (options.Help) {
         Out << ReportUsage;
@@ -170,12 +172,13 @@ int RunReportCommand(const std::vector<std::string>& Args, std::ostream& Out, st
         return 0;
     }
 
+    TErrLines err(Err);
     Application->Initialize();
     Application->SetTitle("Курсы валют"_cp);
     int boxes = 0;
     SetMessageBoxListener([&](const TMessageBoxRecord& box) {
         ++boxes;
-        Err << TerminalText(box.Text) << "\n" << std::flush;
+        err.Line(TerminalText(box.Text));
     });
 
     TForm1* form = nullptr;
@@ -183,8 +186,6 @@ int RunReportCommand(const std::vector<std::string>& Args, std::ostream& Out, st
     // The window's own settings, read without touching the store.
     RestoreStoredSettingsReadOnly(form, WindowSettingsKey);
 
-    if (options.Date)
-        form->dteKurs->SetDate(*options.Date);
     if (options.Server)
         SendTextChange(form->edtServer, *options.Server);
     if (options.TimeOut)
@@ -197,75 +198,90 @@ int RunReportCommand(const std::vector<std::string>& Args, std::ostream& Out, st
     } else if (options.NoProxy && form->cbxProxy->Checked()) {
         SendClick(form->cbxProxy);
     }
-    if (!options.Quiet) {
+
+    const bool range = options.From.has_value();
+    const TDateTime first = range ? *options.From : options.Date.value_or(form->dteKurs->Date());
+    const int days = range ? static_cast<int>(std::lround(*options.To - first)) + 1 : 1;
+    const bool progress = ErrIsTerminal && days > 20;
+    if (!options.Quiet && !progress) {
         form->OnStatusText = [&](const String& text) {
             if (!text.empty())
-                Err << Cp1251ToUtf8(text) << "\n" << std::flush;
+                err.Line(Cp1251ToUtf8(text));
         };
     }
 
-    SendClick(form->Button1);
+    int status = ReportHasRates;
+    bool written = true;
+    const bool jsonArray = range && options.Format == TReportFormat::Json;
+    if (options.Format == TReportFormat::Csv)
+        written = Emit(Out, CsvHeader());
+    else if (jsonArray)
+        written = Emit(Out, "[\n");
+    for (int day = 0; day < days && written && status != ReportMessage; ++day) {
+        const TDateTime date = first + day;
+        const std::string iso = IsoDate(date);
+        if (progress)
+            err.Progress("kurs-report: " + iso + " (" + std::to_string(day + 1) + " of " +
+                         std::to_string(days) + ")");
+        const int boxesBefore = boxes;
+        form->dteKurs->SetDate(date);
+        SendClick(form->Button1);
 
-    TStrings* lines = form->Memo2->Lines();
-    for (int i = 0; i < lines->Count(); ++i)
-        Out << Cp1251ToUtf8(lines->Strings(i)) << "\n";
-    Out << std::flush;
+        bool message = boxes > boxesBefore;
+        const int reply = form->NMHTTP1->ReplyCode();
+        if (!message && reply >= 300) {
+            // The window writes its failure line for an error page; a script
+            // is told that the server failed, not that it has no rates.
+            err.Line("kurs-report: " + iso + ": the server answered with HTTP status " +
+                     std::to_string(reply));
+            message = true;
+        }
+        bool hasRates = false;
+        std::string text;
+        if (options.Format == TReportFormat::Text) {
+            const TStrings* lines = form->Memo2->Lines();
+            if (day > 0)
+                text += "\n";
+            for (int i = 0; i < lines->Count(); ++i)
+                text += Cp1251ToUtf8(lines->Strings(i)) + "\n";
+            hasRates = ReportShowsRates(*lines);
+        } else if (!message && form->Pages()) {
+            const TRatesPage page = ReadRatesPage(*form->Pages());
+            std::optional<std::string> effective;
+            if (const auto from = PageDate(page.EffectiveDate))
+                effective = IsoDate(*from);
+            else if (!page.EffectiveDate.empty())
+                err.Line("kurs-report: " + iso + ": the page's date of the rates is not a date: '" +
+                         Cp1251ToUtf8(page.EffectiveDate) + "'");
+            // Rates count only with the date they apply from, as in the report.
+            std::vector<TRateRecord> records;
+            if (effective)
+                records = SelectRecords(page, options, iso, err);
+            hasRates = !records.empty();
+            if (options.Format == TReportFormat::Csv)
+                text = CsvRecords(iso, effective.value_or(""), records);
+            else
+                text = (jsonArray && day > 0 ? ",\n" : "") + JsonRecord(iso, effective, records) +
+                       (jsonArray ? "" : "\n");
+        }
+        written = Emit(Out, text);
+        if (message)
+            status = ReportMessage;
+        else if (!hasRates)
+            status = ReportNoRates;
+    }
+    if (written && jsonArray)
+        written = Emit(Out, "\n]\n");
+    err.WipeProgress();
+    if (!written) {
+        // A reader that has gone (a closed pipe) has all it wanted.
+        if (errno != EPIPE)
+            err.Line(std::string("kurs-report: cannot write the output: ") + std::strerror(errno));
+        status = ReportMessage;
+    }
 
     form->OnStatusText = nullptr;
     Application->DoneApplication();
     SetMessageBoxListener(nullptr);
-    return boxes > 0 ? 1 : 0;
-}
-
-namespace {
-
-// Whether a colon-separated list of name=value sets the tunable name.
-bool SetsTunable(std::string_view list, std::string_view name) {
-    while (!list.empty()) {
-        const std::size_t colon = list.find(':');
-        const std::string_view item = list.substr(0, colon);
-        if (item.substr(0, item.find('=')) == name)
-            return true;
-        list = colon == std::string_view::npos ? std::string_view() : list.substr(colon + 1);
-    }
-    return false;
-}
-
-}  // namespace
-
-std::optional<std::string> AllocatorTunables(const char* Current) {
-    const std::string_view current = Current ? Current : "";
-    if (SetsTunable(current, "glibc.malloc.hugetlb"))
-        return std::nullopt;
-    std::string value(current);
-    if (!value.empty())
-        value += ':';
-    value += "glibc.malloc.hugetlb=1";
-    if (!SetsTunable(current, "glibc.malloc.arena_max"))
-        value += ":glibc.malloc.arena_max=1";
-    return value;
-}
-
-void RestartWithAllocatorTunables(char** Argv) {
-    const char* current = std::getenv("GLIBC_TUNABLES");
-    const std::optional<std::string> wanted = AllocatorTunables(current);
-    if (!wanted)
-        return;
-    const std::optional<std::string> before =
-        current ? std::optional<std::string>(current) : std::nullopt;
-    // The program's own file by its real name, which the new start keeps as
-    // its process name ("exe" through the /proc link itself).
-    char self[4096];
-    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0 || length >= static_cast<ssize_t>(sizeof self - 1))
-        return;
-    self[length] = '\0';
-    if (::setenv("GLIBC_TUNABLES", wanted->c_str(), 1) != 0)
-        return;
-    ::execv(self, Argv);
-    // Still here: run as started, with the environment as it was.
-    if (before)
-        ::setenv("GLIBC_TUNABLES", before->c_str(), 1);
-    else
-        ::unsetenv("GLIBC_TUNABLES");
+    return status;
 }

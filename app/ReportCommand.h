@@ -2,13 +2,17 @@
 // kurs-report: the rates window without a display, for scripts and
 // terminals.  It builds the same TForm1, restores the window's stored
 // settings without writing them, types the options into the fields the way
-// a user would, presses "Получить курсы валют" and prints the report.
+// a user would, presses "Получить курсы валют" for each date asked for and
+// prints the report, or the rows of the page's table as CSV or JSON.
 //
-//   stdout  the report's lines, UTF-8, each followed by "\n"
-//   stderr  each non-empty status text (unless --quiet) and the text of each
-//           message box, UTF-8, a line break inside a message as one "\n"
-//   exit    0 no message box was shown, 1 one was, 2 a usage error
+//   stdout  the report's lines (UTF-8, each followed by "\n"), or the data
+//   stderr  each non-empty status text (unless --quiet), the text of each
+//           message box (UTF-8, a line break inside a message as one "\n"),
+//           and the command's own notes (codes not on the page, bad rows)
+//   exit    0 rates, 3 the server answered without rates, 1 a message,
+//           2 a usage error
 
+#include <cstddef>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -17,8 +21,17 @@
 #include "runtime/DateTime.h"
 #include "runtime/String.h"
 
+enum class TReportFormat { Text, Csv, Json };
+
+// The longest range --from/--to may ask for, in days, and the most codes
+// --currency may name.
+inline constexpr int MaxReportDays = 10000;
+inline constexpr std::size_t MaxReportCurrencies = 200;
+
 struct TReportOptions {
-    std::optional<TDateTime> Date;    // today when not given
+    std::optional<TDateTime> Date;  // today when not given
+    std::optional<TDateTime> From;  // with To: every date from one to the other
+    std::optional<TDateTime> To;
     std::optional<String> Server;     // as typed into the server field
     std::optional<String> TimeOut;    // digits for the time-out field
     std::optional<String> ProxyHost;  // with ProxyPort: check the proxy box
@@ -27,6 +40,10 @@ struct TReportOptions {
     bool Quiet = false;
     bool Help = false;
     bool Version = false;
+    TReportFormat Format = TReportFormat::Text;
+    bool CurrencyGiven = false;
+    bool AllCurrencies = false;           // --currency all
+    std::vector<std::string> Currencies;  // upper-case, in the order given, each once
 };
 
 extern const char* const ReportUsage;
@@ -36,28 +53,20 @@ extern const char* const ReportUsage;
 bool ParseReportOptions(const std::vector<std::string>& Args, TReportOptions& Options,
                         std::string& Error);
 
-// A date given as dd.mm.yyyy, dd/mm/yyyy or yyyy-mm-dd.
+// A date given as d.m.yyyy or dd.mm.yyyy (with ".", "/" or "-"), yyyy-mm-dd,
+// today, yesterday or tomorrow; nothing for any other text or an impossible date.
 std::optional<TDateTime> ParseReportDate(const std::string& Text);
 
 // A message box's text for the terminal: UTF-8, CR LF, LF CR, CR and LF each one "\n".
 std::string TerminalText(const String& Text);
 
-// Runs the whole command; the result is the exit status.
-int RunReportCommand(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err);
+// Exit statuses.
+inline constexpr int ReportHasRates = 0;
+inline constexpr int ReportMessage = 1;  // a message box's text was printed
+inline constexpr int ReportUsageError = 2;
+inline constexpr int ReportNoRates = 3;  // the server answered without rates
 
-// The value GLIBC_TUNABLES should have so that the C library's allocator
-// asks for huge pages and keeps one arena: Current (null when unset) with
-// glibc.malloc.hugetlb=1 added, and glibc.malloc.arena_max=1 unless Current
-// sets it; nothing when Current sets glibc.malloc.hugetlb already, to
-// whatever value.
-std::optional<std::string> AllocatorTunables(const char* Current);
-
-// kurs-report keeps a page of up to 256 MiB in memory twice (the answer and
-// its lines), and first touching that much new memory one small page at a
-// time costs more than receiving it.  The allocator asks for huge pages only
-// when told so at start-up.  The lines of a large page are made on two
-// threads, and a second thread's own arena would get small pages: with one
-// arena both take huge ones.  So the program starts itself once more with
-// those tunables set.  Returns when they were set already or the new start
-// failed.
-void RestartWithAllocatorTunables(char** Argv);
+// Runs the whole command; the result is the exit status.  ErrIsTerminal:
+// Err is a terminal, where a long range shows a progress line.
+int RunReportCommand(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& Err,
+                     bool ErrIsTerminal = false);

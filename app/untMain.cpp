@@ -8,13 +8,16 @@
 #include "settings/Placemnt.h"
 #include "settings/Registry.h"
 
+#include "KursVersion.h"
+
 TForm1* Form1 = nullptr;
 
 namespace {
 
 const String kAbout =
     "Получение курсов валют с сервера ЦБ.\r\n"
-    "Версия 1.00\r\n"
+    "Версия " KURS_VERSION
+    "\r\n"
     "Автор: разработчики kurs\r\n"
     "Связь: трекер задач проекта kurs"_cp;
 

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Starts the bundled rates server on a free loopback port, asks it for the
-# rates of 07.12.2000 through kurs-report, prints the report, stops the server.
+# rates of 07.12.2000 through kurs-report and prints the report.  With a
+# graphical display (DISPLAY or WAYLAND_DISPLAY) it then opens the window
+# against that server, with settings in a temporary folder, so the user's own
+# are not touched.  When the window closes (or without a display, at once)
+# the server stops and the temporary folder goes.
 # Needs only bash and the built programs.
 set -euo pipefail
 build=${1:-build/default}
@@ -44,11 +48,13 @@ echo "kurs demo: bundles its history from 01.07.1992 to 30.12.2023, and eight cu
 echo "kurs demo: (USD, EUR, CNY, GBP, CHF, THB, TRY, INR) to 22.08.2026."
 
 if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} && -x $window ]]; then
+    # The window's server setting, stored as it stores it itself.
+    mkdir -p "$settings/kurs/registry"
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\kurs\\TForm1]\n"edtServer_Text"="127.0.0.1:%s"\n\n' \
+        "$port" >"$settings/kurs/registry/HKEY_CURRENT_USER.reg"
     echo
-    echo "To use the window against the bundled rates server:"
-    echo "  $server --listen 127.0.0.1:8080 &"
-    echo "  $window"
-    echo "then choose Файл > Настройки..., type 127.0.0.1:8080 as the server address"
-    echo "(\"Адрес сервера ( IP или URL):\") and press \"Получить курсы валют\"."
+    echo "kurs demo: the window, against the same server; pick a date up to 30.12.2023"
+    echo "kurs demo: (07.12.2000, say) and press «Получить курсы валют».  Close it to end the demo."
+    XDG_CONFIG_HOME=$settings "$window" || status=$?
 fi
 exit "$status"

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -262,8 +263,9 @@ TEST_F(Profile, ReadOnlyAndUnreadableFilesAreNotWrittenAndAMarkIsSkipped) {
     ::chmod((windows_ / "theirs.ini").c_str(), 0644);
     if (!testing_support::GiveToNobody(home_))
         GTEST_SKIP() << "acting as another user needs root and the user nobody";
-    ::chown((windows_ / "secret.ini").c_str(), 0, 0);
-    ::chown((windows_ / "theirs.ini").c_str(), 0, 0);
+    // The files stay root's, so that to nobody they are another user's.
+    ASSERT_EQ(::chown((windows_ / "secret.ini").c_str(), 0, 0), 0) << std::strerror(errno);
+    ASSERT_EQ(::chown((windows_ / "theirs.ini").c_str(), 0, 0), 0) << std::strerror(errno);
     const auto run = testing_support::RunAsNobody([] {
         if (Read("S", "k", "def", "secret.ini") != "def")
             return 1;

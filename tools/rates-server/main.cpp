@@ -26,11 +26,10 @@
 #include "tools/rates-server/SocketActivation.h"
 #include "tools/rates-server/upstream/Upstream.h"
 
+#include "KursVersion.h"
+
 #ifndef KURS_DATADIR
 #define KURS_DATADIR "/usr/local/share"
-#endif
-#ifndef KURS_VERSION
-#define KURS_VERSION "0"
 #endif
 
 namespace {
