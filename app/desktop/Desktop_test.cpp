@@ -9,6 +9,7 @@
 #include <clocale>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <regex>
 #include <sstream>
 
@@ -204,6 +205,31 @@ TEST_F(Desktop, ADateTypedThenTabAndEnterIsTheDateAskedFor) {
     EXPECT_NE(server.Requests()[0].find("date_req=07/12/2000 "), std::string::npos)
         << server.Requests()[0];
     Shot("2-report.png");
+    Stop();
+}
+
+// Each date is typed after a click elsewhere (the report, the button), into
+// a picker that has lost the focus, whichever field it had selected last.
+TEST_F(Desktop, EveryDateTypedAfterAClickOnTheDayReachesTheServer) {
+    testing_support::ScriptedServer server;
+    const std::vector<std::string> dates{"15/03/2012", "28/11/2001", "03/07/1999"};
+    for (std::size_t i = 0; i < dates.size(); ++i)
+        server.Push("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html></html>\r\n");
+    Store("\"edtServer_Text\"=\"127.0.0.1:" + std::to_string(server.Port()) + "\"\n");
+    Start();
+    for (std::size_t i = 0; i < dates.size(); ++i) {
+        Click(150, 60);
+        Click(45 + 10, 225 - 19 - 28 + 4 + 10);
+        Type(dates[i]);
+        Shot("13-date-" + std::to_string(i + 1) + "-typed.png");
+        // The button, by the mouse.
+        Click(140 + 70, 225 - 19 - 28 + 3 + 12);
+        ASSERT_TRUE(server.WaitServed(i + 1, 15000)) << Kurs->Output();
+        const std::string request = server.Requests()[i];
+        std::cout << "date " << i + 1 << " typed " << dates[i]
+                  << ", asked: " << request.substr(0, request.find("\r\n")) << "\n";
+        EXPECT_NE(request.find("date_req=" + dates[i] + " "), std::string::npos) << request;
+    }
     Stop();
 }
 

@@ -3,8 +3,10 @@
 #include <QDateEdit>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QStyleOptionComboBox>
+#include <algorithm>
 #include <vector>
 
 #include "gui/ComCtrls.h"
@@ -58,7 +60,9 @@ QString QtDateFormat(const String& format) {
 class TFrameworkDateEdit : public QDateEdit {
   public:
     TFrameworkDateEdit(TDateTimePicker* picker, QWidget* parent)
-        : QDateEdit(parent), FPicker(picker) {}
+        : QDateEdit(parent), FPicker(picker) {
+        lineEdit()->installEventFilter(this);
+    }
 
     // Shows the picker's selected field as the selected section.
     void ShowSelectedPart() {
@@ -137,22 +141,48 @@ class TFrameworkDateEdit : public QDateEdit {
         QDateEdit::focusInEvent(event);
         ShowSelectedPart();
     }
-    void mouseReleaseEvent(QMouseEvent* event) override {
-        QDateEdit::mouseReleaseEvent(event);
-        // A click into a section selects that field.
-        const Section clicked = currentSection();
-        const std::vector<TDatePart> parts = FPicker->Parts();
-        for (std::size_t i = 0; i < parts.size(); ++i) {
-            const Section section = parts[i] == dpDay     ? DaySection
-                                    : parts[i] == dpMonth ? MonthSection
-                                                          : YearSection;
-            if (section == clicked)
-                FPicker->SelectPart(static_cast<int>(i));
+    // The mouse on the text selects the field under it, whether or not the
+    // picker had the focus (the focus comes first, with the field selected
+    // before); the text's own caret and mouse selection are not used.
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != lineEdit())
+            return QDateEdit::eventFilter(watched, event);
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick: {
+                auto* mouse = static_cast<QMouseEvent*>(event);
+                if (mouse->button() != Qt::LeftButton)
+                    return false;
+                FPicker->SelectPart(PartAt(mouse->position().toPoint()));
+                ShowSelectedPart();
+                return true;
+            }
+            case QEvent::MouseMove:
+            case QEvent::MouseButtonRelease:
+                return static_cast<QMouseEvent*>(event)->buttons() & Qt::LeftButton ||
+                       static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+            default:
+                return false;
         }
-        ShowSelectedPart();
     }
 
   private:
+    // The index into the picker's fields of the run of letters and digits
+    // at a point of the text (a separator goes with the nearer side).
+    int PartAt(const QPoint& at) const {
+        const QString text = lineEdit()->text();
+        const int position = lineEdit()->cursorPositionAt(at);
+        int part = -1;
+        for (int i = 0; i < text.size(); ++i) {
+            if (!text[i].isLetterOrNumber() || (i > 0 && text[i - 1].isLetterOrNumber()))
+                continue;
+            if (part >= 0 && i > position)
+                break;
+            ++part;
+        }
+        return std::clamp(part, 0, 2);
+    }
+
     TDateTimePicker* FPicker;
 };
 
