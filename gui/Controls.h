@@ -295,6 +295,14 @@ class TWinControl : public TControl {
     std::vector<TWinControl*> TabList() const;
     // Visible and enabled up to the form.
     virtual bool CanFocus() const;
+    // Whether a sibling above it (made later), or one above a parent, covers
+    // it whole, so the user cannot see it.
+    bool Covered() const;
+    // The control that Tab (goForward) or Shift+Tab moves to from current,
+    // in the tab orders of this control and its children, round at the ends:
+    // a tab stop that can take the focus and is not covered; nullptr when
+    // there is none.
+    TWinControl* FindNextControl(TWinControl* current, bool goForward) const;
     bool Focused() const;
     virtual void SetFocus();
 

@@ -578,6 +578,29 @@ TEST_F(QtBackendTest, TheDateFieldTakesTypedDigitsAndTabLeavesIt) {
     SetDateSeparator('/');
 }
 
+// With the settings shown, Tab walks the fields in their tab order and never
+// lands in the report hidden under them; back in the report view it does.
+TEST_F(QtBackendTest, TabFollowsTheTabOrderAndPassesOverTheCoveredReport) {
+    auto walk = [&](int steps) {
+        std::vector<TControl*> focused;
+        QWidget* start = TQtBackend::WidgetOf(Form->dteKurs);
+        start->setFocus();
+        for (int i = 0; i < steps; ++i) {
+            Key(QApplication::focusWidget(), Qt::Key_Tab);
+            Application->ProcessMessages();
+            focused.push_back(Form->ActiveControl());
+        }
+        return focused;
+    };
+    SendMenuCommand(Form->N4);
+    Application->ProcessMessages();
+    EXPECT_EQ(walk(5), (std::vector<TControl*>{Form->Button1, Form->edtServer, Form->edtTimeOut,
+                                               Form->cbxProxy, Form->dteKurs}));
+    SendMenuCommand(Form->N4);
+    Application->ProcessMessages();
+    EXPECT_EQ(walk(3), (std::vector<TControl*>{Form->Button1, Form->Memo2, Form->dteKurs}));
+}
+
 TEST_F(QtBackendTest, WindowsShowTheGivenIconAndBelongToTheGivenDesktopEntry) {
     // A navy square with a white dot: the icon plugin must draw it, not Qt's own.
     const QString file = QDir::temp().filePath("kurs_gui_qt_test-icon.svg");

@@ -2,6 +2,7 @@
 // area, placed frame and all where the form says, with the window manager's
 // buttons the form's border and system menu allow.
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeySequence>
@@ -30,6 +31,7 @@ class TFormWindow : public QWidget {
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
   private:
     TFormPeer* FPeer;
@@ -388,6 +390,28 @@ void TFormWindow::changeEvent(QEvent* event) {
                                 : isMaximized() ? win::SC_MAXIMIZE
                                                 : win::SC_RESTORE;
     win::SendMessage(form->Handle(), win::WM_SYSCOMMAND, command, 0);
+}
+
+// Tab and Shift+Tab follow the form's tab order and pass over what the
+// user cannot see (a control hidden under another).
+bool TFormWindow::focusNextPrevChild(bool next) {
+    TCustomForm* form = FPeer->Form();
+    TWinControl* current = nullptr;
+    for (QWidget* w = QApplication::focusWidget(); w && w != this && !current;
+         w = w->parentWidget()) {
+        for (const auto& [control, widget] : ControlWidgets()) {
+            if (widget == w) {
+                current = dynamic_cast<TWinControl*>(const_cast<TControl*>(control));
+                break;
+            }
+        }
+    }
+    TWinControl* target = form->FindNextControl(current, next);
+    QWidget* widget = target ? TQtBackend::WidgetOf(target) : nullptr;
+    if (!widget)
+        return true;
+    widget->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 }  // namespace
