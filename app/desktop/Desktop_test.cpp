@@ -443,6 +443,36 @@ TEST_F(Desktop, TheWindowComesBackToThePixelAndStaysWhereItWasMoved) {
     Stop();
 }
 
+// A place stored at scale 1 and read back at scale 2, or one 3000 pixels to
+// the right of the screen, brings the whole frame back onto the screen.
+TEST_F(Desktop, ARestoredWindowIsKeptOnTheScreen) {
+    auto onScreen = [&](const char* what) {
+        const Frame f = Session->FrameOf(Window);
+        std::cout << what << ": frame at " << f.X << "," << f.Y << ", " << f.OuterWidth << " x "
+                  << f.OuterHeight << " on 1280 x 1024\n";
+        EXPECT_GE(f.X, 0) << what;
+        EXPECT_GE(f.Y, 0) << what;
+        EXPECT_LE(f.X + f.OuterWidth, 1280) << what;
+        EXPECT_LE(f.Y + f.OuterHeight, 1024) << what;
+        return f;
+    };
+    Start();
+    Session->Tool("xdotool", {"windowmove", Window, "900", "700"});
+    ASSERT_TRUE(WaitUntil([&] { return Session->FrameOf(Window).X == 900; }));
+    Stop();
+    Start({{"LC_ALL", "C.UTF-8"}, {"QT_SCALE_FACTOR", "2"}});
+    onScreen("saved at scale 1, restored at scale 2");
+    Shot("14-restored-at-scale-2.png");
+    Stop();
+
+    Store("\"NormPos\"=\"4280,100,4573,370\"\n");
+    Start();
+    const Frame f = onScreen("stored 3000 px right of the screen");
+    EXPECT_EQ(f.Y, 100) << "only moved as far as needed";
+    Shot("15-restored-from-off-the-screen.png");
+    Stop();
+}
+
 }  // namespace
 
 namespace {

@@ -334,6 +334,15 @@ void TQtBackend::WaitForEvents() {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+std::vector<win::RECT> TQtBackend::WorkAreas() {
+    std::vector<win::RECT> areas;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect a = screen->availableGeometry();
+        areas.push_back(win::RECT{a.left(), a.top(), a.left() + a.width(), a.top() + a.height()});
+    }
+    return areas;
+}
+
 bool TQtBackend::ClipboardText(String& text) {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard)

@@ -43,6 +43,7 @@ class TQtBackend : public TGuiBackend {
     void ApplicationMinimized(bool minimized) override;
     void ProcessEvents() override;
     void WaitForEvents() override;
+    std::vector<win::RECT> WorkAreas() override;
     bool ClipboardText(String& text) override;
     bool SetClipboardText(const String& text) override;
 
