@@ -188,6 +188,10 @@ class TControl : public TComponent {
     virtual void SetText(const String& value);
     String Caption() const { return Text(); }
     void SetCaption(const String& value) { SetText(value); }
+    // The name a screen reader gives the control, when its caption or its
+    // label does not tell (gui/Accessible.h).
+    const String& AccessibleName() const { return FAccessibleName; }
+    void SetAccessibleName(const String& value) { FAccessibleName = value; }
 
     // Asks the backend to draw the control again (nothing headless).
     void Invalidate() { Changed(ccState); }
@@ -238,6 +242,7 @@ class TControl : public TComponent {
     TColor FColor = clBtnFace;
     TCursor FCursor = crDefault;
     String FText;
+    String FAccessibleName;
     std::unique_ptr<TControlPeer> FPeer;
 };
 

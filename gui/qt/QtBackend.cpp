@@ -160,6 +160,7 @@ TQtBackend::TQtBackend(int& argc, char** argv) : F(std::make_unique<TImpl>()) {
         metrics.PixelsPerInch = static_cast<int>(screen->logicalDotsPerInch() + 0.5);
         win::SetScreenMetrics(metrics);
     }
+    InstallAccessibleRoles();
     F->Bridge.Install();
     if (::pipe(SignalPipe) == 0) {
         F->Signals =

@@ -1,4 +1,5 @@
 // The peers of the common controls: the status bar and the date picker.
+#include <QAccessible>
 #include <QApplication>
 #include <QDateEdit>
 #include <QKeyEvent>
@@ -24,12 +25,15 @@ class TStatusBarPeer : public TWidgetPeer {
         auto* label = static_cast<QLabel*>(FWidget.data());
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setIndent(3);
+        SetAccessibleRole(label, QAccessible::StatusBar);
     }
 
   protected:
     void ApplyState() override {
         static_cast<QLabel*>(FWidget.data())
             ->setText(FBar->SimplePanel() ? ToQString(FBar->SimpleText()) : QString());
+        // A reader hears each new status as the bar's name changing.
+        ApplyAccessibleName(FBar, FWidget);
     }
     void ApplyText() override { ApplyState(); }
 

@@ -1,6 +1,7 @@
 // The form's peer: a top-level window holding the menu bar and the client
 // area, placed frame and all where the form says, with the window manager's
 // buttons the form's border and system menu allow.
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -25,7 +26,9 @@ class TFormPeer;
 
 class TFormWindow : public QWidget {
   public:
-    explicit TFormWindow(TFormPeer* peer) : FPeer(peer) {}
+    explicit TFormWindow(TFormPeer* peer) : FPeer(peer) {
+        SetAccessibleRole(this, QAccessible::Window);
+    }
 
   protected:
     void closeEvent(QCloseEvent* event) override;

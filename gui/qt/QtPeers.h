@@ -59,6 +59,13 @@ class TWidgetPeer : public TControlPeer {
     bool FApplying = false;
 };
 
+// Accessibility (QtAccessible.cpp): the factory that gives a widget the role
+// SetAccessibleRole put on it (a QAccessible::Role), set before the widget
+// is first asked for; and the control's name on its widget.
+void InstallAccessibleRoles();
+void SetAccessibleRole(QWidget* widget, int role);
+void ApplyAccessibleName(const TControl* control, QWidget* widget);
+
 // The peers of each family.  A form's peer is its top-level window, made
 // with its frame, caption and menu bar applied; the others are made in the
 // parent's widget and still need Init().

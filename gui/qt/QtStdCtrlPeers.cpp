@@ -1,5 +1,6 @@
 // The peers of the standard controls: label, push button, check box, group
 // box and panel.
+#include <QAccessible>
 #include <QCheckBox>
 #include <QFrame>
 #include <QKeyEvent>
@@ -111,7 +112,9 @@ class TCheckBoxPeer : public TWidgetPeer {
 // middle of the caption, the caption inset from the left on the frame line.
 class TGroupFrame : public QWidget {
   public:
-    using QWidget::QWidget;
+    explicit TGroupFrame(QWidget* parent) : QWidget(parent) {
+        SetAccessibleRole(this, QAccessible::Grouping);
+    }
     void SetCaption(const QString& caption) {
         FCaption = caption;
         update();
@@ -164,6 +167,7 @@ class TPanelPeer : public TWidgetPeer {
   public:
     TPanelPeer(TPanel* panel, QWidget* parent)
         : TWidgetPeer(panel, new QFrame(parent)), FPanel(panel) {
+        SetAccessibleRole(FWidget, QAccessible::Pane);
         FWidget->setAutoFillBackground(true);
     }
 

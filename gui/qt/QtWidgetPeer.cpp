@@ -83,6 +83,7 @@ void TWidgetPeer::Changed(TControlChange what) {
         case ccText:
         case ccSelection:
             ApplyText();
+            ApplyAccessibleName(FControl, FWidget);
             break;
         default:
             ApplyState();
@@ -98,6 +99,7 @@ void TWidgetPeer::Init() {
     ApplyState();
     ApplyBounds();
     FWidget->setEnabled(FControl->Enabled());
+    ApplyAccessibleName(FControl, FWidget);
     ApplyVisible();
     FApplying = false;
 }
