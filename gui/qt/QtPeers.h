@@ -5,10 +5,12 @@
 // a file of its own (QtFormPeer, QtStdCtrlPeers, QtEditPeers,
 // QtComCtrlPeers); TQtBackend::CreatePeer picks the one for a control.
 
+#include <QPalette>
 #include <QPointer>
 #include <QWidget>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "gui/Backend.h"
 
@@ -26,6 +28,9 @@ class TDateTimePicker;
 
 // The widget that shows each control, for as long as its peer lives.
 std::map<const TControl*, QWidget*>& ControlWidgets();
+
+// The contrast of two colours as readers measure it, 1 to 21.
+double ContrastRatio(const QColor& a, const QColor& b);
 
 // The modifiers of a Qt key event as the framework's shift state.
 TShiftState ShiftOf(const QKeyEvent* event);
@@ -53,6 +58,10 @@ class TWidgetPeer : public TControlPeer {
     virtual void ApplyText() {}
     virtual void ApplyState() {}
     void ApplyFont();
+    // The colours drawn behind a text of the control: the palette's colour
+    // of that background, unless the style paints more than one.
+    virtual std::vector<QColor> DrawnBackground(const QPalette& palette, QPalette::ColorGroup group,
+                                                QPalette::ColorRole background);
 
     TControl* FControl;
     QPointer<QWidget> FWidget;
