@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QClipboard>
 #include <QDateEdit>
 #include <QDir>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QTimer>
+#include <QToolButton>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -579,6 +581,15 @@ TEST_F(QtBackendTest, TheDateFieldTakesTypedDigitsAndTabLeavesIt) {
     Key(edit, Qt::Key_Up);
     EXPECT_EQ(Form->dteKurs->Date(), EncodeDate(2000, 1, 7)) << "December steps round to January";
     SetDateSeparator('/');
+    // The calendar speaks Russian whatever the program's locale.
+    QCalendarWidget* calendar = edit->calendarWidget();
+    ASSERT_NE(calendar, nullptr);
+    std::set<QString> shown;
+    for (QToolButton* button : calendar->findChildren<QToolButton*>())
+        shown.insert(button->text());
+    EXPECT_EQ(shown.count(QString::fromUtf8("январь")) + shown.count(QString::fromUtf8("Январь")),
+              1u);
+    EXPECT_EQ(calendar->locale().dayName(1, QLocale::ShortFormat), QString::fromUtf8("пн"));
 }
 
 // With the settings shown, Tab walks the fields in their tab order and never

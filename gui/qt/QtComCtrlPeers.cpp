@@ -1,10 +1,12 @@
 // The peers of the common controls: the status bar and the date picker.
 #include <QAccessible>
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QDateEdit>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QStyleOptionComboBox>
 #include <algorithm>
@@ -196,6 +198,9 @@ class TDatePickerPeer : public TWidgetPeer {
         : TWidgetPeer(picker, new TFrameworkDateEdit(picker, parent)), FPicker(picker) {
         auto* widget = static_cast<QDateEdit*>(FWidget.data());
         widget->setMinimumDate(QDate(100, 1, 1));
+        // The calendar names its months and days in Russian, like the rest
+        // of the window, whatever the locale the program runs in.
+        widget->setLocale(QLocale(QLocale::Russian, QLocale::Russia));
         // The calendar and the mouse wheel change the date in the widget.
         QObject::connect(widget, &QDateEdit::dateChanged, [this, picker](const QDate& date) {
             if (FApplying || !date.isValid())
@@ -209,8 +214,11 @@ class TDatePickerPeer : public TWidgetPeer {
     void ApplyState() override {
         auto* widget = static_cast<TFrameworkDateEdit*>(FWidget.data());
         const bool popup = FPicker->DateMode() == dmComboBox;
-        if (widget->calendarPopup() != popup)
+        if (widget->calendarPopup() != popup) {
             widget->setCalendarPopup(popup);
+            if (QCalendarWidget* calendar = widget->calendarWidget())
+                calendar->setLocale(widget->locale());
+        }
         // A new display format resets the widget's sections: only on a change.
         const QString format =
             QtDateFormat(FPicker->DateFormat() == dfLong ? LongDateFormat() : ShortDateFormat());
