@@ -5,6 +5,7 @@ PACKAGES := g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libb
             qt6-base-dev libgl-dev fonts-dejavu-core tinyproxy squid curl clang libclang-rt-14-dev locales \
             libcurl4-openssl-dev libexpat1-dev zlib1g-dev apache2-utils dpkg-dev \
             xvfb openbox xdotool imagemagick x11-utils qt6-translations-l10n libqt6svg6 \
+            at-spi2-core python3-pyatspi dbus \
             clang-format python3 git
 JOBS     ?= $(shell nproc)
 
