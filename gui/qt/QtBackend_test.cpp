@@ -581,6 +581,16 @@ TEST_F(QtBackendTest, TheDateFieldTakesTypedDigitsAndTabLeavesIt) {
     Key(edit, Qt::Key_Up);
     EXPECT_EQ(Form->dteKurs->Date(), EncodeDate(2000, 1, 7)) << "December steps round to January";
     SetDateSeparator('/');
+    // A click on the text, the field focused, selects the field under it;
+    // the digits typed go there.
+    QLineEdit* text = edit->findChild<QLineEdit*>();
+    ASSERT_NE(text, nullptr);
+    const QPointF onYear(text->width() - 12, text->height() / 2);
+    QMouseEvent press(QEvent::MouseButtonPress, onYear, text->mapToGlobal(onYear), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(text, &press);
+    EXPECT_EQ(Form->dteKurs->SelectedPart(), 2);
+    EXPECT_EQ(edit->currentSection(), QDateTimeEdit::YearSection);
     // The calendar speaks Russian whatever the program's locale.
     QCalendarWidget* calendar = edit->calendarWidget();
     ASSERT_NE(calendar, nullptr);
