@@ -6,6 +6,7 @@ PACKAGES := g++ cmake ninja-build make pkg-config libgtest-dev libgmock-dev libb
             libcurl4-openssl-dev libssl-dev libexpat1-dev libpsl-dev openssl zlib1g-dev \
             apache2-utils dpkg-dev \
             xvfb openbox xdotool imagemagick x11-utils qt6-translations-l10n libqt6svg6 \
+            at-spi2-core python3-pyatspi dbus nginx-light \
             clang-format python3 git \
             librsvg2-bin build-essential debhelper lintian devscripts appstream desktop-file-utils man-db
 JOBS     ?= $(shell nproc)

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <regex>
 
 #include "app/untMain.h"
@@ -192,6 +193,37 @@ TEST_F(ShownWindow, RestoresTheStoredPlaceAndSettingsWhenShown) {
     SendMenuCommand(Form->N4);
     Application->ProcessMessages();
     Screenshot("kurs-restored-settings.png");
+}
+
+// What a screen reader is told: the window a frame with its title, each
+// field by its label, the report area and the buttons, group boxes and menu
+// items by what they say; the status and the report as they change.
+TEST_F(ShownWindow, TheAccessibilityTreeNamesEveryControl) {
+    Open();
+    Form->sb->SetSimpleText("Соединение установлено"_cp);
+    Form->Memo2->Lines()->Add("Курсы валют ЦБ РФ на 07.12.2000"_cp);
+    Application->ProcessMessages();
+    const std::string main = AccessibleTree(Form);
+    std::cout << "main view:\n" << main;
+    SendMenuCommand(Form->N4);
+    Application->ProcessMessages();
+    const std::string settings = AccessibleTree(Form);
+    std::cout << "settings view:\n" << settings;
+    for (const char* node :
+         {"Window \"Получение курсов валют ЦБ\"", "MenuItem \"Файл\"",
+          "StatusBar \"Соединение установлено\"", "StaticText \"Дата: \"", "SpinBox \"Дата\"",
+          "Button \"Получить курсы валют\"", "EditableText \"Отчёт о курсах валют\""}) {
+        EXPECT_NE(main.find(node), std::string::npos) << node;
+    }
+    for (const char* node :
+         {"Grouping \"Сервер ЦБ\"", "Grouping \"Прокси-сервер\"",
+          "EditableText \"Адрес сервера ( IP или URL)\"",
+          "EditableText \"Время ожидания ответа (сек.)\"", "EditableText \"Адрес сервера\"",
+          "EditableText \"Порт\"", "CheckBox \"Использовать :\"",
+          "Button \"Вернуть начальные установки\""}) {
+        EXPECT_NE(settings.find(node), std::string::npos) << node;
+    }
+    EXPECT_EQ(AccessibleText(Form->Memo2), "\nКурсы валют ЦБ РФ на 07.12.2000");
 }
 
 TEST_F(ShownWindow, ScreenshotsOfTheReportAndOfTheSettingsPanel) {

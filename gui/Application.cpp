@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "gui/Backend.h"
@@ -46,6 +47,33 @@ int TScreen::Height() const {
 
 int TScreen::PixelsPerInch() const {
     return win::GetScreenMetrics().PixelsPerInch;
+}
+
+win::RECT TScreen::WorkAreaNearest(const win::RECT& rect) const {
+    std::vector<win::RECT> areas;
+    if (TGuiBackend* backend = GuiBackend())
+        areas = backend->WorkAreas();
+    if (areas.empty())
+        areas.push_back(win::RECT{0, 0, Width(), Height()});
+    // The largest overlap wins; with none, the smallest gap.
+    auto span = [](long long low, long long high, long long areaLow, long long areaHigh) {
+        return std::min(high, areaHigh) - std::max(low, areaLow);
+    };
+    win::RECT best = areas.front();
+    long long bestOverlap = -1, bestGap = LLONG_MAX;
+    for (const win::RECT& area : areas) {
+        const long long w = span(rect.left, rect.right, area.left, area.right);
+        const long long h = span(rect.top, rect.bottom, area.top, area.bottom);
+        const long long overlap = w > 0 && h > 0 ? w * h : 0;
+        const long long gap =
+            std::max(0LL, -w) * std::max(0LL, -w) + std::max(0LL, -h) * std::max(0LL, -h);
+        if (overlap > bestOverlap || (overlap == 0 && bestOverlap == 0 && gap < bestGap)) {
+            best = area;
+            bestOverlap = overlap;
+            bestGap = gap;
+        }
+    }
+    return best;
 }
 
 TCustomForm* TScreen::Forms(int index) const {

@@ -7,6 +7,7 @@
 // through gui/Input.h.
 
 #include <memory>
+#include <vector>
 
 #include "gui/Controls.h"
 
@@ -37,6 +38,9 @@ class TGuiBackend {
     virtual void ProcessEvents() = 0;
     // Blocks until an event or a message arrives.
     virtual void WaitForEvents() = 0;
+    // The work area (the screen less the desktop's panels) of each screen;
+    // none when the backend cannot tell (the whole screen then stands for it).
+    virtual std::vector<win::RECT> WorkAreas() { return {}; }
     // The desktop's clipboard as text; false when the backend has none (the
     // framework then keeps a clipboard of its own).
     virtual bool ClipboardText(String& text) {

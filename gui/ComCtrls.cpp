@@ -117,13 +117,16 @@ void TDateTimePicker::SetCalAlignment(TDTCalAlignment value) {
 
 void TDateTimePicker::WndProc(TMessage& message) {
     if (message.Msg == CN_DATECHANGE) {
+        FTypedDay = 0;
         if (message.LParam)
             SetDate(*reinterpret_cast<const TDateTime*>(message.LParam));
         message.Result = 0;
         return;
     }
-    if (message.Msg == win::WM_KILLFOCUS)
+    if (message.Msg == win::WM_KILLFOCUS) {
         CommitTyped();
+        FTypedDay = 0;
+    }
     TWinControl::WndProc(message);
 }
 
@@ -144,6 +147,11 @@ std::vector<TDatePart> TDateTimePicker::Parts() const {
 }
 
 void TDateTimePicker::SelectPart(int index) {
+    FTypedDay = 0;
+    MovePart(index);
+}
+
+void TDateTimePicker::MovePart(int index) {
     index = std::clamp(index, 0, 2);
     CommitTyped();
     FAdvanced = false;
@@ -169,6 +177,9 @@ void TDateTimePicker::SetPart(TDatePart part, int value) {
     }
     if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1)
         return;
+    // A day typed before the month or the year comes back once they allow it.
+    if (FTypedDay != 0 && part != dpDay)
+        d = FTypedDay;
     // A day the month does not have becomes the month's last.
     d = std::min(d, DaysInMonth(y, m));
     SetDate(EncodeDate(y, m, d));
@@ -220,6 +231,8 @@ void TDateTimePicker::TypeDigit(char digit) {
         FTyped = String(1, digit);
         value = digit - '0';
     }
+    if (part == dpDay)
+        FTypedDay = value;
     if (value >= 1)
         SetPart(part, value);
     if (FTyped.size() == 2 || value * 10 > most) {
@@ -245,13 +258,14 @@ void TDateTimePicker::KeyPress(char& key) {
             FAdvanced = false;
             return;
         }
-        SelectPart(FPart + 1);
+        MovePart(FPart + 1);
     }
 }
 
 void TDateTimePicker::KeyDown(win::WORD& key) {
     if (FKind != dtkDate)
         return;
+    FTypedDay = 0;
     switch (key) {
         case VK_LEFT:
             SelectPart(FPart - 1);

@@ -90,6 +90,8 @@ class TDateTimePicker : public TWinControl {
     void KeyDown(win::WORD& key) override;
 
   private:
+    // Selects a field without ending the date being typed.
+    void MovePart(int index);
     void TypeDigit(char digit);
     // Takes the digits typed so far into the selected field.
     void CommitTyped();
@@ -99,6 +101,9 @@ class TDateTimePicker : public TWinControl {
     TDateTime FDateTime = 0;
     int FPart = 0;
     String FTyped;
+    // The day typed while a whole date is typed (0: none), which a month or
+    // year typed after it keeps even where the month shown meanwhile is shorter.
+    int FTypedDay = 0;
     // The field was just completed by typing; a separator now moves no further.
     bool FAdvanced = false;
     TDateTimeKind FKind = dtkDate;

@@ -464,6 +464,54 @@ bool TWinControl::CanFocus() const {
     return true;
 }
 
+bool TWinControl::Covered() const {
+    for (const TControl* c = this; c->Parent(); c = c->Parent()) {
+        const TWinControl* parent = c->Parent();
+        bool above = false;
+        for (const TControl* sibling : parent->FControls) {
+            if (sibling == c) {
+                above = true;
+                continue;
+            }
+            if (above && sibling->Visible() && dynamic_cast<const TWinControl*>(sibling) &&
+                sibling->Left() <= c->Left() && sibling->Top() <= c->Top() &&
+                sibling->Left() + sibling->Width() >= c->Left() + c->Width() &&
+                sibling->Top() + sibling->Height() >= c->Top() + c->Height())
+                return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+// The tab stops under a control, depth first, each container's children in
+// its tab order.
+void CollectTabStops(const TWinControl* container, std::vector<TWinControl*>& stops) {
+    for (TWinControl* child : container->TabList()) {
+        if (child->TabStop())
+            stops.push_back(child);
+        CollectTabStops(child, stops);
+    }
+}
+
+}  // namespace
+
+TWinControl* TWinControl::FindNextControl(TWinControl* current, bool goForward) const {
+    std::vector<TWinControl*> stops;
+    CollectTabStops(this, stops);
+    if (!goForward)
+        std::reverse(stops.begin(), stops.end());
+    const auto at = std::find(stops.begin(), stops.end(), current);
+    const std::size_t start = at == stops.end() ? stops.size() : at - stops.begin();
+    for (std::size_t i = 1; i <= stops.size(); ++i) {
+        TWinControl* candidate = stops[(start + i) % stops.size()];
+        if (candidate != current && candidate->CanFocus() && !candidate->Covered())
+            return candidate;
+    }
+    return nullptr;
+}
+
 bool TWinControl::Focused() const {
     TCustomForm* form = GetParentForm();
     return form && form->ActiveControl() == this;

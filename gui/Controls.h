@@ -188,6 +188,10 @@ class TControl : public TComponent {
     virtual void SetText(const String& value);
     String Caption() const { return Text(); }
     void SetCaption(const String& value) { SetText(value); }
+    // The name a screen reader gives the control, when its caption or its
+    // label does not tell (gui/Accessible.h).
+    const String& AccessibleName() const { return FAccessibleName; }
+    void SetAccessibleName(const String& value) { FAccessibleName = value; }
 
     // Asks the backend to draw the control again (nothing headless).
     void Invalidate() { Changed(ccState); }
@@ -238,6 +242,7 @@ class TControl : public TComponent {
     TColor FColor = clBtnFace;
     TCursor FCursor = crDefault;
     String FText;
+    String FAccessibleName;
     std::unique_ptr<TControlPeer> FPeer;
 };
 
@@ -295,6 +300,14 @@ class TWinControl : public TControl {
     std::vector<TWinControl*> TabList() const;
     // Visible and enabled up to the form.
     virtual bool CanFocus() const;
+    // Whether a sibling above it (made later), or one above a parent, covers
+    // it whole, so the user cannot see it.
+    bool Covered() const;
+    // The control that Tab (goForward) or Shift+Tab moves to from current,
+    // in the tab orders of this control and its children, round at the ends:
+    // a tab stop that can take the focus and is not covered; nullptr when
+    // there is none.
+    TWinControl* FindNextControl(TWinControl* current, bool goForward) const;
     bool Focused() const;
     virtual void SetFocus();
 

@@ -150,6 +150,34 @@ TEST_F(ControlsTest, TabOrderFollowsCreationUntilSet) {
     EXPECT_EQ(b->TabOrder(), 2);
 }
 
+// A panel laid over a memo hides it from Tab; the panel's own fields keep
+// their tab order, and hiding the panel gives the memo back.
+TEST_F(ControlsTest, TabSkipsWhatIsCoveredOrHiddenInTheTabOrder) {
+    auto* memo = Make<TMemo>();
+    memo->SetBounds(0, 0, 200, 100);
+    auto* panel = Make<TPanel>();
+    panel->SetBounds(0, 0, 200, 100);
+    auto* second = Make<TEdit>(panel);
+    auto* first = Make<TEdit>(panel);
+    second->SetBounds(0, 30, 100, 21);
+    first->SetBounds(0, 0, 100, 21);
+    first->SetTabOrder(0);
+    auto* button = Make<TButton>();
+    button->SetBounds(0, 100, 200, 20);
+    form->Show();
+    EXPECT_TRUE(memo->Covered());
+    EXPECT_FALSE(first->Covered());
+    EXPECT_EQ(form->FindNextControl(button, true), first);
+    EXPECT_EQ(form->FindNextControl(first, true), second);
+    EXPECT_EQ(form->FindNextControl(second, true), button);
+    EXPECT_EQ(form->FindNextControl(first, false), button);
+    panel->SetVisible(false);
+    EXPECT_EQ(form->FindNextControl(button, true), memo);
+    EXPECT_EQ(form->FindNextControl(memo, true), button);
+    button->SetEnabled(false);
+    EXPECT_EQ(form->FindNextControl(memo, true), nullptr);
+}
+
 TEST_F(ControlsTest, FreedControlsLeaveTheirParentAndTheFocus) {
     auto* panel = Make<TPanel>();
     auto* edit = Make<TEdit>(panel);

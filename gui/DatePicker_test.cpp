@@ -86,10 +86,12 @@ const DateCase kDateCases[] = {
     {"two_digit_year_is_of_the_window", "dd/mm/yyyy", '.', ">>99", 1999, 3, 15, 2},
     {"two_digit_year_after_2000", "dd/mm/yyyy", '.', ">>05", 2005, 3, 15, 2},
     {"day_clamped_to_the_month", "dd/mm/yyyy", '.', "31.02", 2024, 2, 29, 2},
+    {"a_whole_date_typed_in_february", "dd/mm/yyyy", '.', ">02<<31.12.2000", 2000, 12, 31, 2},
     {"arrows_choose_the_field", "dd/mm/yyyy", '.', "><>09", 2024, 9, 15, 2},
     {"up_and_down_step_and_wrap", "dd/mm/yyyy", '.', ">^^^^^^^^^^", 2024, 1, 15, 1},
     {"down_wraps_the_day", "dd/mm/yyyy", '.', "01<v", 2024, 3, 31, 0},
     {"month_first_format", "mm/dd/yyyy", '/', "12/07/2000", 2000, 12, 7, 2},
+    {"digits_that_make_no_date_change_nothing", "dd/mm/yyyy", '.', "00.00.0000", 2024, 3, 15, 2},
     {"letters_are_ignored", "dd/mm/yyyy", '.', "ab", 2024, 3, 15, 0},
 };
 

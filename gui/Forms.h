@@ -175,6 +175,9 @@ class TScreen : public TComponent {
     int Width() const;
     int Height() const;
     int PixelsPerInch() const;
+    // The work area of the screen a rectangle lies most on, or else the one
+    // nearest to it.
+    win::RECT WorkAreaNearest(const win::RECT& rect) const;
 
     int FormCount() const { return static_cast<int>(FForms.size()); }
     TCustomForm* Forms(int index) const;

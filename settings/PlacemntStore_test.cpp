@@ -139,6 +139,8 @@ TEST_F(FormPlacement, StoredPositionsThatAreDamagedOrForeignFallBack) {
     } cases[] = {
         {"NormPos", "10,20,300,400", {10, 20, 300, 400}},
         {"NormPos", "10,20", {10, 20, 400, 300}},
+        {"NormPos", "3024,20,3424,320", {624, 20, 1024, 320}},  // off the screen: moved in
+        {"NormPos", "-50,-10,1200,900", {0, 0, 1024, 768}},     // larger: shrunk to fit
         {"NormPos", "10 20 ,, x 400", {10, 20, 400, 400}},
         {"NormPos", "300,20,100,400", {312, 234, 712, 534}},  // right <= left: not applied
         {"NormPos", "no numbers", {0, 0, 400, 300}},          // the layout's own place
@@ -175,7 +177,7 @@ TEST_F(FormPlacement, CoordinatesAtTheEndsOfTheRangeNeverOverflow) {
         int fixedLeft;
     } cases[] = {
         {"2147483647,0,2147483647,100", false, 0},  // no room for the width: right == left
-        {"-2147483648,0,2147483647,100", true, std::numeric_limits<int>::min()},
+        {"-2147483648,0,2147483647,100", true, 0},  // moved onto the screen
         {"0,-2147483648,10,2147483647", true, 0},
     };
     for (const auto& c : cases) {

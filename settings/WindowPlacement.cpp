@@ -47,6 +47,23 @@ bool SizeFits(const RECT& r) {
     return width <= top && height <= top && height >= -top;
 }
 
+// A frame that would lie partly or wholly off the work area of its nearest
+// screen (a monitor removed, another scale) is moved in, and shrunk only
+// where it does not fit; one on the screen stays exactly where it is.
+void KeepInWorkArea(RECT& r) {
+    const RECT area = Screen->WorkAreaNearest(r);
+    auto fit = [](LONG& low, LONG& high, LONG areaLow, LONG areaHigh) {
+        const long long size = std::min(static_cast<long long>(high) - low,
+                                        static_cast<long long>(areaHigh) - areaLow);
+        long long start = std::min<long long>(low, areaHigh - size);
+        start = std::max<long long>(start, areaLow);
+        low = static_cast<LONG>(start);
+        high = static_cast<LONG>(start + size);
+    };
+    fit(r.left, r.right, area.left, area.right);
+    fit(r.top, r.bottom, area.top, area.bottom);
+}
+
 }  // namespace
 
 String TFormPlacement::ScreenSizeSuffix() {
@@ -127,6 +144,7 @@ void TFormPlacement::ReadWindowPlacement(TCustomForm* Form, TObject* Store, cons
                     !Form->ComponentState().Contains(csDesigning)) {
                     Form->SetPosition(poDesigned);
                 }
+                KeepInWorkArea(r);
                 SetWindowPlacement(handle, &placement);
             }
         }

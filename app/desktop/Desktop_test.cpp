@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <clocale>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <regex>
 #include <sstream>
 
@@ -204,6 +206,31 @@ TEST_F(Desktop, ADateTypedThenTabAndEnterIsTheDateAskedFor) {
     EXPECT_NE(server.Requests()[0].find("date_req=07/12/2000 "), std::string::npos)
         << server.Requests()[0];
     Shot("2-report.png");
+    Stop();
+}
+
+// Each date is typed after a click elsewhere (the report, the button), into
+// a picker that has lost the focus, whichever field it had selected last.
+TEST_F(Desktop, EveryDateTypedAfterAClickOnTheDayReachesTheServer) {
+    testing_support::ScriptedServer server;
+    const std::vector<std::string> dates{"15/03/2012", "28/11/2001", "03/07/1999"};
+    for (std::size_t i = 0; i < dates.size(); ++i)
+        server.Push("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html></html>\r\n");
+    Store("\"edtServer_Text\"=\"127.0.0.1:" + std::to_string(server.Port()) + "\"\n");
+    Start();
+    for (std::size_t i = 0; i < dates.size(); ++i) {
+        Click(150, 60);
+        Click(45 + 10, 225 - 19 - 28 + 4 + 10);
+        Type(dates[i]);
+        Shot("13-date-" + std::to_string(i + 1) + "-typed.png");
+        // The button, by the mouse.
+        Click(140 + 70, 225 - 19 - 28 + 3 + 12);
+        ASSERT_TRUE(server.WaitServed(i + 1, 15000)) << Kurs->Output();
+        const std::string request = server.Requests()[i];
+        std::cout << "date " << i + 1 << " typed " << dates[i]
+                  << ", asked: " << request.substr(0, request.find("\r\n")) << "\n";
+        EXPECT_NE(request.find("date_req=" + dates[i] + " "), std::string::npos) << request;
+    }
     Stop();
 }
 
@@ -415,6 +442,90 @@ TEST_F(Desktop, TheWindowComesBackToThePixelAndStaysWhereItWasMoved) {
     EXPECT_EQ(moved.Y, 200);
     Shot("8-moved-and-restarted.png");
     Stop();
+}
+
+// A place stored at scale 1 and read back at scale 2, or one 3000 pixels to
+// the right of the screen, brings the whole frame back onto the screen.
+TEST_F(Desktop, ARestoredWindowIsKeptOnTheScreen) {
+    auto onScreen = [&](const char* what) {
+        const Frame f = Session->FrameOf(Window);
+        std::cout << what << ": frame at " << f.X << "," << f.Y << ", " << f.OuterWidth << " x "
+                  << f.OuterHeight << " on 1280 x 1024\n";
+        EXPECT_GE(f.X, 0) << what;
+        EXPECT_GE(f.Y, 0) << what;
+        EXPECT_LE(f.X + f.OuterWidth, 1280) << what;
+        EXPECT_LE(f.Y + f.OuterHeight, 1024) << what;
+        return f;
+    };
+    Start();
+    Session->Tool("xdotool", {"windowmove", Window, "900", "700"});
+    ASSERT_TRUE(WaitUntil([&] { return Session->FrameOf(Window).X == 900; }));
+    Stop();
+    Start({{"LC_ALL", "C.UTF-8"}, {"QT_SCALE_FACTOR", "2"}});
+    onScreen("saved at scale 1, restored at scale 2");
+    Shot("14-restored-at-scale-2.png");
+    Stop();
+
+    Store("\"NormPos\"=\"4280,100,4573,370\"\n");
+    Start();
+    const Frame f = onScreen("stored 3000 px right of the screen");
+    EXPECT_EQ(f.Y, 100) << "only moved as far as needed";
+    Shot("15-restored-from-off-the-screen.png");
+    Stop();
+}
+
+// What a screen reader gets through the accessibility bus (AT-SPI, with a
+// session bus of the test's own): the tree of the report view and of the
+// settings view, and the report's text once a request has written it.
+TEST_F(Desktop, TheAccessibilityBusNamesEveryControl) {
+    const std::string launcher = "/usr/libexec/at-spi-bus-launcher";
+    if (::access(launcher.c_str(), X_OK) != 0 ||
+        desktop_testing::FindProgram("dbus-daemon").empty())
+        GTEST_SKIP() << "no accessibility bus (make deps installs at-spi2-core python3-pyatspi)";
+    const std::string address = "unix:path=" + (Home / "session-bus").string();
+    ChildProcess bus(desktop_testing::FindProgram("dbus-daemon"),
+                     {"--session", "--nofork", "--address=" + address});
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(Home / "session-bus"); }))
+        << bus.Output();
+    const Environment onBus{{"DISPLAY", Session->Display()}, {"DBUS_SESSION_BUS_ADDRESS", address}};
+    ChildProcess atspi(launcher, {"--launch-immediately"}, onBus);
+    testing_support::ScriptedServer server;
+    server.Push("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html></html>\r\n");
+    Store("\"edtServer_Text\"=\"127.0.0.1:" + std::to_string(server.Port()) + "\"\n");
+    Start({{"LC_ALL", "C.UTF-8"},
+           {"DBUS_SESSION_BUS_ADDRESS", address},
+           {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"}});
+    auto tree = [&] {
+        std::string printed;
+        WaitUntil([&] {
+            printed = app_testing::RunProgram("/usr/bin/python3", {KURS_ACCESSIBILITY_TREE, "kurs"},
+                                              onBus, 20000)
+                          .Out;
+            return printed.find("push button") != std::string::npos;
+        });
+        return printed;
+    };
+    Click(140 + 70, 225 - 19 - 28 + 3 + 12);
+    ASSERT_TRUE(server.WaitServed(1, 15000)) << Kurs->Output();
+    const std::string main = tree();
+    std::cout << "report view:\n" << main;
+    OpenSettings();
+    Session->Tool("xdotool", {"sleep", "0.5"});
+    const std::string settings = tree();
+    std::cout << "settings view:\n" << settings;
+    for (const char* node : {"frame \"Получение курсов валют ЦБ\"", "menu item \"Файл\"",
+                             "spin button \"Дата\"", "push button \"Получить курсы валют\"",
+                             "text \"Отчёт о курсах валют\" reads \"На дату ["})
+        EXPECT_NE(main.find(node), std::string::npos) << node;
+    // Qt's bridge hands a group box over as a panel with the group's title.
+    for (const char* node :
+         {"panel \"Сервер ЦБ\"", "panel \"Прокси-сервер\"", "text \"Адрес сервера ( IP или URL)\"",
+          "text \"Адрес сервера\"", "text \"Порт\"", "text \"Время ожидания ответа (сек.)\"",
+          "check box \"Использовать :\"", "push button \"Вернуть начальные установки\""})
+        EXPECT_NE(settings.find(node), std::string::npos) << node;
+    Stop();
+    atspi.Stop(SIGTERM);
+    bus.Stop(SIGTERM);
 }
 
 }  // namespace

@@ -160,6 +160,7 @@ TQtBackend::TQtBackend(int& argc, char** argv) : F(std::make_unique<TImpl>()) {
         metrics.PixelsPerInch = static_cast<int>(screen->logicalDotsPerInch() + 0.5);
         win::SetScreenMetrics(metrics);
     }
+    InstallAccessibleRoles();
     F->Bridge.Install();
     if (::pipe(SignalPipe) == 0) {
         F->Signals =
@@ -332,6 +333,15 @@ void TQtBackend::WaitForEvents() {
     if (win::MessagesPending())
         return;
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+std::vector<win::RECT> TQtBackend::WorkAreas() {
+    std::vector<win::RECT> areas;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect a = screen->availableGeometry();
+        areas.push_back(win::RECT{a.left(), a.top(), a.left() + a.width(), a.top() + a.height()});
+    }
+    return areas;
 }
 
 bool TQtBackend::ClipboardText(String& text) {

@@ -43,6 +43,7 @@ class TQtBackend : public TGuiBackend {
     void ApplicationMinimized(bool minimized) override;
     void ProcessEvents() override;
     void WaitForEvents() override;
+    std::vector<win::RECT> WorkAreas() override;
     bool ClipboardText(String& text) override;
     bool SetClipboardText(const String& text) override;
 
@@ -64,3 +65,10 @@ String FromQString(const QString& text);
 // client area with the menu bar) to fileName; false when the control has no
 // widget or the file cannot be written.  For screenshots and visual checks.
 bool SaveControlImage(const TControl* control, const std::string& fileName);
+
+// The accessibility tree of a control's widget as the desktop's
+// accessibility layer gets it: one line per visible node, "Role \"name\"",
+// indented two spaces per level.  For tests and checks.
+std::string AccessibleTree(const TControl* control);
+// The whole text a reader gets from a control's text interface (UTF-8).
+std::string AccessibleText(const TControl* control);

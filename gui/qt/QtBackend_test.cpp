@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QClipboard>
 #include <QDateEdit>
 #include <QDir>
@@ -20,8 +21,11 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QTimer>
+#include <QToolButton>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <map>
 #include <set>
 
 #include "gui/ComCtrls.h"
@@ -30,6 +34,7 @@
 #include "gui/Input.h"
 #include "gui/Mask.h"
 #include "gui/StdCtrls.h"
+#include "gui/qt/QtPeers.h"
 
 // The font library keeps a cache for the life of the process; it is not ours.
 extern "C" const char* __lsan_default_suppressions() {
@@ -576,6 +581,134 @@ TEST_F(QtBackendTest, TheDateFieldTakesTypedDigitsAndTabLeavesIt) {
     Key(edit, Qt::Key_Up);
     EXPECT_EQ(Form->dteKurs->Date(), EncodeDate(2000, 1, 7)) << "December steps round to January";
     SetDateSeparator('/');
+    // A click on the text, the field focused, selects the field under it;
+    // the digits typed go there.
+    QLineEdit* text = edit->findChild<QLineEdit*>();
+    ASSERT_NE(text, nullptr);
+    const QPointF onYear(text->width() - 12, text->height() / 2);
+    QMouseEvent press(QEvent::MouseButtonPress, onYear, text->mapToGlobal(onYear), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(text, &press);
+    EXPECT_EQ(Form->dteKurs->SelectedPart(), 2);
+    EXPECT_EQ(edit->currentSection(), QDateTimeEdit::YearSection);
+    // The calendar speaks Russian whatever the program's locale.
+    QCalendarWidget* calendar = edit->calendarWidget();
+    ASSERT_NE(calendar, nullptr);
+    std::set<QString> shown;
+    for (QToolButton* button : calendar->findChildren<QToolButton*>())
+        shown.insert(button->text());
+    EXPECT_EQ(shown.count(QString::fromUtf8("январь")) + shown.count(QString::fromUtf8("Январь")),
+              1u);
+    EXPECT_EQ(calendar->locale().dayName(1, QLocale::ShortFormat), QString::fromUtf8("пн"));
+}
+
+// With the settings shown, Tab walks the fields in their tab order and never
+// lands in the report hidden under them; back in the report view it does.
+TEST_F(QtBackendTest, TabFollowsTheTabOrderAndPassesOverTheCoveredReport) {
+    auto walk = [&](int steps) {
+        std::vector<TControl*> focused;
+        QWidget* start = TQtBackend::WidgetOf(Form->dteKurs);
+        start->setFocus();
+        for (int i = 0; i < steps; ++i) {
+            Key(QApplication::focusWidget(), Qt::Key_Tab);
+            Application->ProcessMessages();
+            focused.push_back(Form->ActiveControl());
+        }
+        return focused;
+    };
+    SendMenuCommand(Form->N4);
+    Application->ProcessMessages();
+    EXPECT_EQ(walk(5), (std::vector<TControl*>{Form->Button1, Form->edtServer, Form->edtTimeOut,
+                                               Form->cbxProxy, Form->dteKurs}));
+    SendMenuCommand(Form->N4);
+    Application->ProcessMessages();
+    EXPECT_EQ(walk(3), (std::vector<TControl*>{Form->Button1, Form->Memo2, Form->dteKurs}));
+}
+
+// Under a dark desktop palette each navy text is drawn in a colour of the
+// navy's hue that reaches 4.5:1 against what is drawn behind it; under the
+// light one it stays navy.  Both are pictured in build/screenshots/.
+TEST_F(QtBackendTest, NavyTextsStayReadableUnderADarkPalette) {
+    struct Text {
+        const char* what;
+        TControl* control;
+        QPalette::ColorRole text;
+    };
+    auto texts = [](TDemoForm* form) {
+        return std::vector<Text>{{"date field", form->dteKurs, QPalette::Text},
+                                 {"button caption", form->Button1, QPalette::ButtonText},
+                                 {"report", form->Memo2, QPalette::Text}};
+    };
+    // The text's colour against the greys the widget fills inside its frame
+    // with (the drop-down button aside), as measured on its picture.
+    auto measure = [&](TDemoForm* form, const char* theme) {
+        for (const Text& t : texts(form)) {
+            QWidget* widget = TQtBackend::WidgetOf(t.control);
+            const QColor text = widget->palette().color(QPalette::Active, t.text);
+            const QImage image = widget->grab().toImage();
+            const int right = t.control == form->dteKurs ? 22 : 3;
+            // The background's colours are those that fill many pixels (each
+            // shade of a glyph's edge fills few).
+            std::map<QRgb, int> counts;
+            int pixels = 0;
+            for (int y = 3; y < image.height() - 3; ++y) {
+                for (int x = 3; x < image.width() - right; ++x, ++pixels)
+                    ++counts[image.pixel(x, y)];
+            }
+            double least = 21;
+            QColor worst;
+            for (const auto& [rgb, count] : counts) {
+                const QColor c(rgb);
+                if (count * 33 < pixels || c.hsvSaturation() > 20)
+                    continue;
+                if (ContrastRatio(text, c) < least) {
+                    least = ContrastRatio(text, c);
+                    worst = c;
+                }
+            }
+            std::printf("%s theme, %s: %s, against the drawn %s at worst %.2f:1\n", theme, t.what,
+                        text.name().toLatin1().constData(), worst.name().toLatin1().constData(),
+                        least);
+            EXPECT_GE(least, 4.5) << theme << " " << t.what;
+            EXPECT_EQ(text.hslHue(), 240) << theme << " " << t.what;
+            if (std::string(theme) == "light") {
+                EXPECT_EQ(text, QColor(0, 0, 0x80)) << t.what;
+            }
+        }
+    };
+    const std::string folder = std::string(KURS_SCREENSHOT_DIR) + "/themes";
+    QDir().mkpath(QString::fromStdString(folder));
+    measure(Form, "light");
+    EXPECT_TRUE(SaveControlImage(Form, folder + "/light.png"));
+
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    for (auto [role, color] : std::initializer_list<std::pair<QPalette::ColorRole, QColor>>{
+             {QPalette::Window, QColor(0x1e, 0x1e, 0x1e)},
+             {QPalette::Base, QColor(0x12, 0x12, 0x12)},
+             {QPalette::AlternateBase, QColor(0x26, 0x26, 0x26)},
+             {QPalette::Button, QColor(0x2a, 0x2a, 0x2a)},
+             {QPalette::WindowText, QColor(0xe0, 0xe0, 0xe0)},
+             {QPalette::Text, QColor(0xe0, 0xe0, 0xe0)},
+             {QPalette::ButtonText, QColor(0xe0, 0xe0, 0xe0)},
+             {QPalette::Light, QColor(0x3c, 0x3c, 0x3c)},
+             {QPalette::Midlight, QColor(0x33, 0x33, 0x33)},
+             {QPalette::Mid, QColor(0x24, 0x24, 0x24)},
+             {QPalette::Dark, QColor(0x10, 0x10, 0x10)},
+             {QPalette::Shadow, QColor(0x00, 0x00, 0x00)},
+             {QPalette::Highlight, QColor(0x3d, 0x6f, 0xb4)},
+             {QPalette::HighlightedText, QColor(0xff, 0xff, 0xff)}})
+        dark.setColor(role, color);
+    QApplication::setPalette(dark);
+    TDemoForm* darkForm = nullptr;
+    Application->CreateForm(darkForm);
+    SendMenuCommand(darkForm->N4);
+    SendMenuCommand(darkForm->N4);
+    darkForm->Show();
+    Application->ProcessMessages();
+    measure(darkForm, "dark");
+    EXPECT_TRUE(SaveControlImage(darkForm, folder + "/dark.png"));
+    QApplication::setPalette(light);
 }
 
 TEST_F(QtBackendTest, WindowsShowTheGivenIconAndBelongToTheGivenDesktopEntry) {

@@ -1,10 +1,15 @@
 // The peers of the common controls: the status bar and the date picker.
+#include <QAccessible>
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QDateEdit>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QStyleOptionComboBox>
+#include <algorithm>
 #include <vector>
 
 #include "gui/ComCtrls.h"
@@ -22,12 +27,15 @@ class TStatusBarPeer : public TWidgetPeer {
         auto* label = static_cast<QLabel*>(FWidget.data());
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setIndent(3);
+        SetAccessibleRole(label, QAccessible::StatusBar);
     }
 
   protected:
     void ApplyState() override {
         static_cast<QLabel*>(FWidget.data())
             ->setText(FBar->SimplePanel() ? ToQString(FBar->SimpleText()) : QString());
+        // A reader hears each new status as the bar's name changing.
+        ApplyAccessibleName(FBar, FWidget);
     }
     void ApplyText() override { ApplyState(); }
 
@@ -58,7 +66,9 @@ QString QtDateFormat(const String& format) {
 class TFrameworkDateEdit : public QDateEdit {
   public:
     TFrameworkDateEdit(TDateTimePicker* picker, QWidget* parent)
-        : QDateEdit(parent), FPicker(picker) {}
+        : QDateEdit(parent), FPicker(picker) {
+        lineEdit()->installEventFilter(this);
+    }
 
     // Shows the picker's selected field as the selected section.
     void ShowSelectedPart() {
@@ -137,22 +147,48 @@ class TFrameworkDateEdit : public QDateEdit {
         QDateEdit::focusInEvent(event);
         ShowSelectedPart();
     }
-    void mouseReleaseEvent(QMouseEvent* event) override {
-        QDateEdit::mouseReleaseEvent(event);
-        // A click into a section selects that field.
-        const Section clicked = currentSection();
-        const std::vector<TDatePart> parts = FPicker->Parts();
-        for (std::size_t i = 0; i < parts.size(); ++i) {
-            const Section section = parts[i] == dpDay     ? DaySection
-                                    : parts[i] == dpMonth ? MonthSection
-                                                          : YearSection;
-            if (section == clicked)
-                FPicker->SelectPart(static_cast<int>(i));
+    // The mouse on the text selects the field under it, whether or not the
+    // picker had the focus (the focus comes first, with the field selected
+    // before); the text's own caret and mouse selection are not used.
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != lineEdit())
+            return QDateEdit::eventFilter(watched, event);
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick: {
+                auto* mouse = static_cast<QMouseEvent*>(event);
+                if (mouse->button() != Qt::LeftButton)
+                    return false;
+                FPicker->SelectPart(PartAt(mouse->position().toPoint()));
+                ShowSelectedPart();
+                return true;
+            }
+            case QEvent::MouseMove:
+            case QEvent::MouseButtonRelease:
+                return static_cast<QMouseEvent*>(event)->buttons() & Qt::LeftButton ||
+                       static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+            default:
+                return false;
         }
-        ShowSelectedPart();
     }
 
   private:
+    // The index into the picker's fields of the run of letters and digits
+    // at a point of the text (a separator goes with the nearer side).
+    int PartAt(const QPoint& at) const {
+        const QString text = lineEdit()->text();
+        const int position = lineEdit()->cursorPositionAt(at);
+        int part = -1;
+        for (int i = 0; i < text.size(); ++i) {
+            if (!text[i].isLetterOrNumber() || (i > 0 && text[i - 1].isLetterOrNumber()))
+                continue;
+            if (part >= 0 && i > position)
+                break;
+            ++part;
+        }
+        return std::clamp(part, 0, 2);
+    }
+
     TDateTimePicker* FPicker;
 };
 
@@ -162,6 +198,9 @@ class TDatePickerPeer : public TWidgetPeer {
         : TWidgetPeer(picker, new TFrameworkDateEdit(picker, parent)), FPicker(picker) {
         auto* widget = static_cast<QDateEdit*>(FWidget.data());
         widget->setMinimumDate(QDate(100, 1, 1));
+        // The calendar names its months and days in Russian, like the rest
+        // of the window, whatever the locale the program runs in.
+        widget->setLocale(QLocale(QLocale::Russian, QLocale::Russia));
         // The calendar and the mouse wheel change the date in the widget.
         QObject::connect(widget, &QDateEdit::dateChanged, [this, picker](const QDate& date) {
             if (FApplying || !date.isValid())
@@ -175,8 +214,11 @@ class TDatePickerPeer : public TWidgetPeer {
     void ApplyState() override {
         auto* widget = static_cast<TFrameworkDateEdit*>(FWidget.data());
         const bool popup = FPicker->DateMode() == dmComboBox;
-        if (widget->calendarPopup() != popup)
+        if (widget->calendarPopup() != popup) {
             widget->setCalendarPopup(popup);
+            if (QCalendarWidget* calendar = widget->calendarWidget())
+                calendar->setLocale(widget->locale());
+        }
         // A new display format resets the widget's sections: only on a change.
         const QString format =
             QtDateFormat(FPicker->DateFormat() == dfLong ? LongDateFormat() : ShortDateFormat());

@@ -1,7 +1,9 @@
 // The form's peer: a top-level window holding the menu bar and the client
 // area, placed frame and all where the form says, with the window manager's
 // buttons the form's border and system menu allow.
+#include <QAccessible>
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeySequence>
@@ -24,12 +26,15 @@ class TFormPeer;
 
 class TFormWindow : public QWidget {
   public:
-    explicit TFormWindow(TFormPeer* peer) : FPeer(peer) {}
+    explicit TFormWindow(TFormPeer* peer) : FPeer(peer) {
+        SetAccessibleRole(this, QAccessible::Window);
+    }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
   private:
     TFormPeer* FPeer;
@@ -388,6 +393,28 @@ void TFormWindow::changeEvent(QEvent* event) {
                                 : isMaximized() ? win::SC_MAXIMIZE
                                                 : win::SC_RESTORE;
     win::SendMessage(form->Handle(), win::WM_SYSCOMMAND, command, 0);
+}
+
+// Tab and Shift+Tab follow the form's tab order and pass over what the
+// user cannot see (a control hidden under another).
+bool TFormWindow::focusNextPrevChild(bool next) {
+    TCustomForm* form = FPeer->Form();
+    TWinControl* current = nullptr;
+    for (QWidget* w = QApplication::focusWidget(); w && w != this && !current;
+         w = w->parentWidget()) {
+        for (const auto& [control, widget] : ControlWidgets()) {
+            if (widget == w) {
+                current = dynamic_cast<TWinControl*>(const_cast<TControl*>(control));
+                break;
+            }
+        }
+    }
+    TWinControl* target = form->FindNextControl(current, next);
+    QWidget* widget = target ? TQtBackend::WidgetOf(target) : nullptr;
+    if (!widget)
+        return true;
+    widget->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 }  // namespace

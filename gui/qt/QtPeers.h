@@ -5,10 +5,12 @@
 // a file of its own (QtFormPeer, QtStdCtrlPeers, QtEditPeers,
 // QtComCtrlPeers); TQtBackend::CreatePeer picks the one for a control.
 
+#include <QPalette>
 #include <QPointer>
 #include <QWidget>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "gui/Backend.h"
 
@@ -26,6 +28,9 @@ class TDateTimePicker;
 
 // The widget that shows each control, for as long as its peer lives.
 std::map<const TControl*, QWidget*>& ControlWidgets();
+
+// The contrast of two colours as readers measure it, 1 to 21.
+double ContrastRatio(const QColor& a, const QColor& b);
 
 // The modifiers of a Qt key event as the framework's shift state.
 TShiftState ShiftOf(const QKeyEvent* event);
@@ -53,11 +58,22 @@ class TWidgetPeer : public TControlPeer {
     virtual void ApplyText() {}
     virtual void ApplyState() {}
     void ApplyFont();
+    // The colours drawn behind a text of the control: the palette's colour
+    // of that background, unless the style paints more than one.
+    virtual std::vector<QColor> DrawnBackground(const QPalette& palette, QPalette::ColorGroup group,
+                                                QPalette::ColorRole background);
 
     TControl* FControl;
     QPointer<QWidget> FWidget;
     bool FApplying = false;
 };
+
+// Accessibility (QtAccessible.cpp): the factory that gives a widget the role
+// SetAccessibleRole put on it (a QAccessible::Role), set before the widget
+// is first asked for; and the control's name on its widget.
+void InstallAccessibleRoles();
+void SetAccessibleRole(QWidget* widget, int role);
+void ApplyAccessibleName(const TControl* control, QWidget* widget);
 
 // The peers of each family.  A form's peer is its top-level window, made
 // with its frame, caption and menu bar applied; the others are made in the

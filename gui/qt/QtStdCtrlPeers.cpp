@@ -1,11 +1,16 @@
 // The peers of the standard controls: label, push button, check box, group
 // box and panel.
+#include <QAccessible>
 #include <QCheckBox>
 #include <QFrame>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <algorithm>
 
 #include "gui/Input.h"
 #include "gui/Menus.h"
@@ -70,6 +75,42 @@ class TButtonPeer : public TWidgetPeer {
     void ApplyState() override {
         static_cast<QPushButton*>(FWidget.data())->setDefault(FButton->Default());
     }
+    // The style's bevel under the caption, at rest and under the mouse: its
+    // lightest and darkest colours inside the frame.
+    std::vector<QColor> DrawnBackground(const QPalette& palette, QPalette::ColorGroup group,
+                                        QPalette::ColorRole background) override {
+        if (background != QPalette::Button)
+            return TWidgetPeer::DrawnBackground(palette, group, background);
+        QStyleOptionButton option;
+        option.initFrom(FWidget);
+        option.palette = palette;
+        option.palette.setCurrentColorGroup(group);
+        option.rect =
+            QRect(0, 0, std::max(FControl->Width(), 24), std::max(FControl->Height(), 16));
+        std::vector<QColor> colours;
+        for (QStyle::State hover : {QStyle::State_None, QStyle::State_MouseOver}) {
+            option.state = QStyle::State_Enabled | QStyle::State_Raised | hover |
+                           (group == QPalette::Active ? QStyle::State_Active : QStyle::State_None);
+            QImage image(option.rect.size(), QImage::Format_RGB32);
+            image.fill(palette.color(group, QPalette::Window));
+            QPainter painter(&image);
+            FWidget->style()->drawControl(QStyle::CE_PushButtonBevel, &option, &painter, FWidget);
+            painter.end();
+            QColor lightest = palette.color(group, background), darkest = lightest;
+            for (int y = 4; y < image.height() - 4; ++y) {
+                for (int x = 4; x < image.width() - 4; ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    if (c.lightness() > lightest.lightness())
+                        lightest = c;
+                    if (c.lightness() < darkest.lightness())
+                        darkest = c;
+                }
+            }
+            colours.push_back(lightest);
+            colours.push_back(darkest);
+        }
+        return colours;
+    }
 
   private:
     TButton* FButton;
@@ -111,7 +152,9 @@ class TCheckBoxPeer : public TWidgetPeer {
 // middle of the caption, the caption inset from the left on the frame line.
 class TGroupFrame : public QWidget {
   public:
-    using QWidget::QWidget;
+    explicit TGroupFrame(QWidget* parent) : QWidget(parent) {
+        SetAccessibleRole(this, QAccessible::Grouping);
+    }
     void SetCaption(const QString& caption) {
         FCaption = caption;
         update();
@@ -164,6 +207,7 @@ class TPanelPeer : public TWidgetPeer {
   public:
     TPanelPeer(TPanel* panel, QWidget* parent)
         : TWidgetPeer(panel, new QFrame(parent)), FPanel(panel) {
+        SetAccessibleRole(FWidget, QAccessible::Pane);
         FWidget->setAutoFillBackground(true);
     }
 

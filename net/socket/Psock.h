@@ -176,9 +176,6 @@ class TPowersock : public TComponent, public TAsyncMessageTarget {
     // is replaced, or a cancel; false when the object is gone.
     bool WaitWritable(const Liveness& alive);
     void AbortEnding(const char* message);
-    // A send of the whole block; used by SendBuffer and SendFile.
-    bool SendBlock(const char* data, int length, bool countSent, const Liveness& alive,
-                   const char* abortMessage);
     void Capture(const std::function<void(const char*, int)>& append,
                  const std::function<bool()>& full, const Liveness& alive);
     // After a read found the socket replaced by a close notification: a
