@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -192,8 +193,11 @@ int main() {
             "kurs-report on a 128 MiB page of 1000-byte lines, end to end", server,
             Answer(std::size_t{128} << 20, true, true), url, 3,
             [&] { return TimeCommand(command, 3); }, 4);
-        std::system(("rm -rf " + std::string(home)).c_str());
-        if (!ok)
+        std::error_code removed;
+        std::filesystem::remove_all(home, removed);
+        if (removed)
+            std::fprintf(stderr, "could not remove %s: %s\n", home, removed.message().c_str());
+        if (!ok || removed)
             return 1;
     }
 
