@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -192,7 +193,7 @@ int main() {
             "kurs-report on a 128 MiB page of 1000-byte lines, end to end", server,
             Answer(std::size_t{128} << 20, true, true), url, 3,
             [&] { return TimeCommand(command, 3); }, 4);
-        std::system(("rm -rf " + std::string(home)).c_str());
+        std::filesystem::remove_all(home);
         if (!ok)
             return 1;
     }
