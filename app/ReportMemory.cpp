@@ -6,7 +6,7 @@
 // gives memory huge pages where the program asks for them with madvise, so
 // kurs-report's allocation functions ask for them on every block of 4 MiB or
 // more before its first use; and a block of 16 MiB or more, the text of a
-// large answer, first grows the allocator's heap by as much again in huge
+// large answer, also grows the allocator's heap by as much again in huge
 // pages, where the small blocks of its lines are then made.  The blocks of an
 // ordinary request are left as the C library's allocator makes them.
 
