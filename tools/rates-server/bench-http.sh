@@ -14,43 +14,11 @@ clients=${KURS_BENCH_CLIENTS:-10}
 page=/markets/scripts/val_res1a.asp
 query="date_req=07.12.2000"
 
-for tool in ab nginx squid curl; do
-    if ! command -v "$tool" >/dev/null && [[ ! -x /usr/sbin/$tool ]]; then
-        echo "bench-http: $tool is not installed (make deps installs it); skipped"
-        exit 0
-    fi
-done
-[[ -x $server ]] || { echo "bench-http: $server is not built; skipped"; exit 0; }
-
-dir=$(mktemp -d /tmp/kurs-bench-http-XXXXXX)
-chmod 0755 "$dir"
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$dir"
-}
-trap cleanup EXIT
-
-free_port() {
-    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
-
-wait_for_port() {
-    for _ in $(seq 1 400); do
-        (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-        sleep 0.025
-    done
-    return 1
-}
-
-# Requests per second that ab measures, or "-".
-rps() {
-    ab -q -n "$requests" -c "$clients" "$@" 2>/dev/null |
-        awk '/^Requests per second/ {print $4; found=1} END {if (!found) print "-"}'
-}
-
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a+0 > 0 && b+0 > 0) printf "%.2f", a / b; else print "-" }'; }
+here=$(dirname "${BASH_SOURCE[0]}")
+# shellcheck source-path=SCRIPTDIR source=bench-lib.sh
+source "$here/bench-lib.sh"
+bench_require bench-http ab nginx squid curl
+bench_workdir bench-http
 
 # Its start with the whole history: from exec to the first whole answer,
 # the median of five starts.
@@ -73,43 +41,13 @@ EOF
 )
 
 # The rates server, whole history.
-"$server" --listen 127.0.0.1:0 >"$dir/server.out" 2>&1 &
-pids+=($!)
-spid=$!
-for _ in $(seq 1 400); do
-    grep -q "listening on" "$dir/server.out" && break
-    sleep 0.005
-done
-sport=$(sed -n 's/.*listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$dir/server.out")
-[[ -n $sport ]] || { echo "bench-http: the server did not start"; cat "$dir/server.out"; exit 0; }
+start_rates_server bench-http
 curl -s -o "$dir/page.html" "http://127.0.0.1:$sport$page?$query"
 
 # The same page for nginx as a file.
-mkdir -p "$dir/www/markets/scripts" "$dir/nginx"
+mkdir -p "$dir/www/markets/scripts"
 cp "$dir/page.html" "$dir/www$page"
-chmod -R a+rX "$dir/www"
-nport=$(free_port)
-cat >"$dir/nginx/nginx.conf" <<EOF
-worker_processes 1;
-daemon off;
-pid $dir/nginx/nginx.pid;
-error_log $dir/nginx/error.log;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    client_body_temp_path $dir/nginx;
-    proxy_temp_path $dir/nginx;
-    fastcgi_temp_path $dir/nginx;
-    uwsgi_temp_path $dir/nginx;
-    scgi_temp_path $dir/nginx;
-    default_type "text/html; charset=windows-1251";
-    sendfile on;
-    server { listen 127.0.0.1:$nport; root $dir/www; }
-}
-EOF
-/usr/sbin/nginx -c "$dir/nginx/nginx.conf" -p "$dir/nginx" 2>"$dir/nginx/stderr" &
-pids+=($!)
-wait_for_port "$nport" || { echo "bench-http: nginx did not start"; cat "$dir/nginx/stderr"; }
+start_nginx bench-http "text/html; charset=windows-1251"
 
 # A caching squid in front of the server.
 qport=$(free_port)
@@ -136,17 +74,7 @@ if cmp -s "$dir/page.html" <(curl -s "http://127.0.0.1:$nport$page?$query"); the
 else
     same="DIFFERENT bytes"
 fi
-# Warm both, then measure them by turns, three rounds, the best of each (the
-# machine may be busy with other work).
-rps "http://127.0.0.1:$sport$page?$query" >/dev/null
-rps "http://127.0.0.1:$nport$page?$query" >/dev/null
-ours=0
-theirs=0
-best() { printf '%s\n%s\n' "$1" "$2" | grep -v -- - | sort -g | tail -1; }
-for _ in 1 2 3; do
-    ours=$(best "$ours" "$(rps "http://127.0.0.1:$sport$page?$query")")
-    theirs=$(best "$theirs" "$(rps "http://127.0.0.1:$nport$page?$query")")
-done
+measure_by_turns "http://127.0.0.1:$sport$page?$query" "http://127.0.0.1:$nport$page?$query"
 viaSquid=$(rps -X "127.0.0.1:$qport" "http://127.0.0.1:$sport$page?$query")
 viaSquidNginx=$(rps -X "127.0.0.1:$qport" "http://127.0.0.1:$nport$page?$query")
 
