@@ -1,6 +1,7 @@
 #include "tools/rates-server/RatesPages.h"
 
 #include "runtime/String.h"
+#include "tools/rates-server/MarkupText.h"
 
 namespace rates {
 
@@ -35,31 +36,6 @@ class PageText {
   private:
     std::string FText;
 };
-
-// A name as HTML text: the bank's service may write any character.
-std::string HtmlText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        switch (ch) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += ch;
-        }
-    }
-    return out;
-}
 
 }  // namespace
 

@@ -4,39 +4,13 @@
 
 #include "runtime/String.h"
 #include "tools/rates-server/CurrencyNames.h"
+#include "tools/rates-server/MarkupText.h"
 
 namespace rates {
 
 namespace {
 
 constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"windows-1251\"?>";
-
-std::string XmlText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        switch (ch) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                out += "&apos;";
-                break;
-            default:
-                out += ch;
-        }
-    }
-    return out;
-}
 
 void Element(std::string& out, std::string_view name, std::string_view text) {
     out += '<';
