@@ -112,24 +112,6 @@ double Ratio(const char* what, int rounds, const std::vector<std::string>& repor
     return x / y;
 }
 
-// An answer sent from one buffer shared by every round.
-testing_support::ScriptedAnswer Shared(std::shared_ptr<const std::string> bytes) {
-    testing_support::ScriptedAnswer a;
-    a.talk = [bytes](int fd, const std::atomic<bool>& stop) {
-        std::size_t sent = 0;
-        while (sent < bytes->size() && !stop) {
-            const ssize_t n = ::write(fd, bytes->data() + sent, bytes->size() - sent);
-            if (n > 0)
-                sent += static_cast<std::size_t>(n);
-            else if (n < 0 && errno == EINTR)
-                continue;
-            else
-                return;
-        }
-    };
-    return a;
-}
-
 std::shared_ptr<const std::string> LinesAnswer(std::size_t bodySize) {
     auto bytes = std::make_shared<std::string>(
         "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=windows-1251\r\nContent-Length: " +
@@ -184,9 +166,10 @@ int main() {
         const std::string address = "127.0.0.1:" + std::to_string(server.Port());
         // The page has no rates: kurs-report reads and searches all of it
         // and exits with 3.
-        const double r =
-            Ratio("kurs-report on a 128 MiB answer of 1000-byte lines", 7, run(address, {}),
-                  curl("http://" + address + "/big"), 3, [&] { server.Push(Shared(answer)); });
+        const double r = Ratio("kurs-report on a 128 MiB answer of 1000-byte lines", 7,
+                               run(address, {}), curl("http://" + address + "/big"), 3, [&] {
+                                   server.Push(testing_support::ScriptedAnswer::Shared(answer));
+                               });
         failed += r < 0;
     }
     std::filesystem::remove_all(home);

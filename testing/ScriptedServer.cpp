@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -70,6 +71,23 @@ ScriptedAnswer ScriptedAnswer::Silent() {
     a.talk = [](int, const std::atomic<bool>& stop) {
         while (!stop)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    };
+    return a;
+}
+
+ScriptedAnswer ScriptedAnswer::Shared(std::shared_ptr<const std::string> bytes) {
+    ScriptedAnswer a;
+    a.talk = [bytes = std::move(bytes)](int fd, const std::atomic<bool>& stop) {
+        std::size_t sent = 0;
+        while (sent < bytes->size() && !stop) {
+            const ssize_t n = ::write(fd, bytes->data() + sent, bytes->size() - sent);
+            if (n > 0)
+                sent += static_cast<std::size_t>(n);
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else
+                return;
+        }
     };
     return a;
 }

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,6 +29,9 @@ struct ScriptedAnswer {
 
     // A peer that takes the request and then says nothing until the server stops.
     static ScriptedAnswer Silent();
+    // The bytes sent from one buffer shared by every answer made from it, so
+    // a benchmark's server holds no copy per answer.
+    static ScriptedAnswer Shared(std::shared_ptr<const std::string> bytes);
 };
 
 class ScriptedServer {

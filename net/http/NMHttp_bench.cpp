@@ -61,25 +61,6 @@ double FirstTouchSeconds(std::size_t bytes) {
     return s;
 }
 
-// An answer whose bytes are sent from one buffer shared by every round, so
-// the server holds no copy per answer.
-testing_support::ScriptedAnswer Shared(std::shared_ptr<const std::string> bytes) {
-    testing_support::ScriptedAnswer a;
-    a.talk = [bytes](int fd, const std::atomic<bool>& stop) {
-        std::size_t sent = 0;
-        while (sent < bytes->size() && !stop) {
-            const ssize_t n = ::write(fd, bytes->data() + sent, bytes->size() - sent);
-            if (n > 0)
-                sent += static_cast<std::size_t>(n);
-            else if (n < 0 && errno == EINTR)
-                continue;
-            else
-                return;
-        }
-    };
-    return a;
-}
-
 // Seconds of a command run by the shell; negative when it failed (exit
 // statuses above maxStatus).
 double TimeCommand(const std::string& command, int maxStatus = 0) {
@@ -100,12 +81,12 @@ bool Compare(const char* what, testing_support::ScriptedServer& server,
              const std::function<double()>& ours, double goal) {
     std::vector<double> a, b;
     for (int i = 0; i < rounds; ++i) {
-        server.Push(Shared(answer));
+        server.Push(testing_support::ScriptedAnswer::Shared(answer));
         const double s = ours();
         if (s < 0)
             return false;
         a.push_back(s);
-        server.Push(Shared(answer));
+        server.Push(testing_support::ScriptedAnswer::Shared(answer));
         const double c = TimeCommand("curl -s -o /dev/null --http1.0 '" + url + "'");
         if (c < 0) {
             std::fprintf(stderr, "curl failed (is it installed?)\n");
