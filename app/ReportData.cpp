@@ -3,17 +3,9 @@
 #include <cctype>
 #include <cstdio>
 
-namespace {
+#include "app/Digits.h"
 
-bool Digits(std::string_view s) {
-    if (s.empty())
-        return false;
-    for (char c : s) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-    }
-    return true;
-}
+namespace {
 
 std::string_view Trimmed(std::string_view s) {
     const std::size_t first = s.find_first_not_of(" \t");
@@ -100,7 +92,8 @@ std::optional<TRateRecord> CheckRateRow(const TRateRow& Row, std::string& Proble
         r.Code += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
 
     const std::string_view nominal = Trimmed(Row.Nominal);
-    if (!Digits(nominal) || nominal.size() > 9 || nominal.find_first_not_of('0') == nominal.npos) {
+    if (!AllDigits(nominal) || nominal.size() > 9 ||
+        nominal.find_first_not_of('0') == nominal.npos) {
         Problem = "the row of " + r.Code +
                   " has a nominal that is not a number of units: " + Quoted(Row.Nominal);
         return std::nullopt;
@@ -112,8 +105,8 @@ std::optional<TRateRecord> CheckRateRow(const TRateRow& Row, std::string& Proble
     const std::string_view whole = value.substr(0, point);
     const std::string_view fraction =
         point == std::string_view::npos ? std::string_view() : value.substr(point + 1);
-    if (!Digits(whole) || whole.size() > 15 || fraction.size() > 15 ||
-        (point != std::string_view::npos && !Digits(fraction))) {
+    if (!AllDigits(whole) || whole.size() > 15 || fraction.size() > 15 ||
+        (point != std::string_view::npos && !AllDigits(fraction))) {
         Problem = "the row of " + r.Code + " has a rate that is not a number: " + Quoted(Row.Value);
         return std::nullopt;
     }
@@ -134,8 +127,8 @@ std::string IsoDate(TDateTime Date) {
 
 std::optional<TDateTime> PageDate(const String& Text) {
     const std::string_view t = Text;
-    if (t.size() != 10 || t[2] != '.' || t[5] != '.' || !Digits(t.substr(0, 2)) ||
-        !Digits(t.substr(3, 2)) || !Digits(t.substr(6, 4)))
+    if (t.size() != 10 || t[2] != '.' || t[5] != '.' || !AllDigits(t.substr(0, 2)) ||
+        !AllDigits(t.substr(3, 2)) || !AllDigits(t.substr(6, 4)))
         return std::nullopt;
     TDateTime date = 0;
     if (!TryEncodeDate(std::stoi(std::string(t.substr(6, 4))),

@@ -6,19 +6,10 @@
 #include <cctype>
 #include <cmath>
 
+#include "app/Digits.h"
 #include "app/ReportCommand.h"
 
 namespace {
-
-bool AllDigits(std::string_view s) {
-    if (s.empty())
-        return false;
-    for (char c : s) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-    }
-    return true;
-}
 
 int Number(std::string_view s) {
     int n = 0;
