@@ -20,6 +20,7 @@
 #include "runtime/String.h"
 #include "testing/ParsedResponse.h"
 #include "testing/RatesClient.h"
+#include "tools/rates-server/RatesServerTestFixture.h"
 
 extern char** environ;
 
@@ -32,28 +33,10 @@ using test::GetRequest;
 using test::Lines;
 using test::ParseResponse;
 using test::ReadAll;
+using test::RunningServer;
 using test::SendAll;
 
 const std::string kPage = "/markets/scripts/val_res1a.asp?date_req=";
-
-// The server object on a free loopback port, served by a thread of its own.
-class RunningServer {
-  public:
-    explicit RunningServer(ServerLimits limits = {})
-        : FServer(RatesData::Load(KURS_RATES_SAMPLE_DATA), limits) {
-        FServer.Listen("127.0.0.1:0");
-        FThread = std::thread([this] { FServer.Run(); });
-    }
-    ~RunningServer() {
-        FServer.Stop();
-        FThread.join();
-    }
-    int Port() const { return FServer.Port(); }
-
-  private:
-    RatesServer FServer;
-    std::thread FThread;
-};
 
 TEST(RatesServer, ListensOnAFreePortAndRejectsBadAddresses) {
     RatesServer s(RatesData::Load(KURS_RATES_SAMPLE_DATA));

@@ -9,13 +9,14 @@
 #include "testing/ParsedResponse.h"
 #include "testing/ProxyProcess.h"
 #include "testing/RatesClient.h"
-#include "tools/rates-server/RatesServer.h"
+#include "tools/rates-server/RatesServerTestFixture.h"
 
 namespace rates {
 namespace {
 
 using test::Fetch;
 using test::ParseResponse;
+using test::RunningServer;
 
 const std::string kPage = "/markets/scripts/val_res1a.asp?date_req=";
 
@@ -27,29 +28,12 @@ int OriginRequests(const std::string& accessLog) {
     return n;
 }
 
-class ServerThread {
-  public:
-    ServerThread() : FServer(RatesData::Load(KURS_RATES_SAMPLE_DATA)) {
-        FServer.Listen("127.0.0.1:0");
-        FThread = std::thread([this] { FServer.Run(); });
-    }
-    ~ServerThread() {
-        FServer.Stop();
-        FThread.join();
-    }
-    int Port() const { return FServer.Port(); }
-
-  private:
-    RatesServer FServer;
-    std::thread FThread;
-};
-
 TEST(WebCache, FiveRequestsForASettledDateReachTheServerOnce) {
     testing_support::ProxyProcess squid(testing_support::ProxyProcess::Squid,
                                         testing_support::PortKind::Any, true);
     if (!squid.Running())
         GTEST_SKIP() << squid.Problem();
-    ServerThread server;
+    RunningServer server;
     const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + kPage;
     std::string first;
     for (int i = 0; i < 5; ++i) {
@@ -72,7 +56,7 @@ TEST(WebCache, FiveRequestsForASettledDateReachTheServerOnce) {
 }
 
 TEST(WebCache, BadConditionalRequestsAreRefusedAndChangeNothing) {
-    ServerThread server;
+    RunningServer server;
     const std::string target = kPage + "07.12.2000";
     const auto before = ParseResponse(Fetch(server.Port(), test::GetRequest(target)));
     ASSERT_EQ(before.Status, 200);

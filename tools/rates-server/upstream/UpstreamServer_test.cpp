@@ -29,7 +29,6 @@ using namespace test;
 using namespace std::chrono;
 
 const std::string kPage = "/markets/scripts/val_res1a.asp?date_req=";
-const std::string kTarget18 = "/scripts/XML_daily.asp?date_req=18/03/2026";
 const std::string kTarget19 = "/scripts/XML_daily.asp?date_req=19/03/2026";
 
 void Send(int fd, const std::string& date) {

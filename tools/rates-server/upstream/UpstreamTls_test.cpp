@@ -20,9 +20,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono;
 using namespace test;
 
-const Date k18{2026, 3, 18};
-const std::string kTarget18 = "/scripts/XML_daily.asp?date_req=18/03/2026";
-
 // An authority and a certificate it signed for bank.localhost and its
 // neighbours (libcurl resolves every *.localhost name to the loopback).
 struct TestCa {

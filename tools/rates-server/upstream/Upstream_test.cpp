@@ -21,9 +21,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono;
 using namespace test;
 
-const Date k18{2026, 3, 18};
-const std::string kTarget18 = "/scripts/XML_daily.asp?date_req=18/03/2026";
-
 std::string Target(const Date& d) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "/scripts/XML_daily.asp?date_req=%02d/%02d/%04d", d.Day, d.Month,

@@ -1,8 +1,8 @@
 #pragma once
-// Test helpers: collectors of what another thread reports (the results of
-// Upstream::Fetch, the lines it logs), and a temporary folder.  Waits block
-// on a condition variable, with a generous bound so that a fault fails the
-// test instead of hanging it.
+// Test helpers: the date most tests ask for, collectors of what another
+// thread reports (the results of Upstream::Fetch, the lines it logs), and a
+// temporary folder.  Waits block on a condition variable, with a generous
+// bound so that a fault fails the test instead of hanging it.
 
 #include <stdlib.h>
 
@@ -19,6 +19,10 @@
 namespace rates::test {
 
 inline constexpr std::chrono::seconds kPatience{20};
+
+// The date the tests ask the bank's service for, and its request target.
+inline const Date k18{2026, 3, 18};
+inline const std::string kTarget18 = "/scripts/XML_daily.asp?date_req=18/03/2026";
 
 class Results {
   public:
