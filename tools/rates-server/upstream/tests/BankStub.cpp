@@ -130,6 +130,20 @@ void BankStub::AcceptLoop() {
     }
 }
 
+StubReply BankStub::Answer(const std::string& head) {
+    const auto sp1 = head.find(' ');
+    const auto sp2 = head.find(' ', sp1 + 1);
+    const std::string target = head.substr(sp1 + 1, sp2 - sp1 - 1);
+    Handler handler;
+    {
+        std::lock_guard lock(FLock);
+        FHeads.push_back(head);
+        ++FCounts[target];
+        handler = FHandler;
+    }
+    return handler(target);
+}
+
 void BankStub::Serve(int fd) {
     std::string in;
     char buf[4096];
@@ -149,17 +163,7 @@ void BankStub::Serve(int fd) {
                     "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n"};
     if (complete) {
         const std::string head = in.substr(0, in.find("\r\n\r\n") + 2);
-        const auto sp1 = head.find(' ');
-        const auto sp2 = head.find(' ', sp1 + 1);
-        const std::string target = head.substr(sp1 + 1, sp2 - sp1 - 1);
-        Handler handler;
-        {
-            std::lock_guard lock(FLock);
-            FHeads.push_back(head);
-            ++FCounts[target];
-            handler = FHandler;
-        }
-        reply = handler(target);
+        reply = Answer(head);
     } else if (in.empty() || FStopping) {
         close(fd);
         return;
@@ -214,17 +218,7 @@ void BankStub::ServeTls(int fd) {
     }
     if (const auto end = in.find("\r\n\r\n"); end != std::string::npos) {
         const std::string head = in.substr(0, end + 2);
-        const auto sp1 = head.find(' ');
-        const auto sp2 = head.find(' ', sp1 + 1);
-        const std::string target = head.substr(sp1 + 1, sp2 - sp1 - 1);
-        Handler handler;
-        {
-            std::lock_guard lock(FLock);
-            FHeads.push_back(head);
-            ++FCounts[target];
-            handler = FHandler;
-        }
-        const std::string out = handler(target).Raw;
+        const std::string out = Answer(head).Raw;
         SSL_write(ssl, out.data(), static_cast<int>(out.size()));
         SSL_shutdown(ssl);
     }

@@ -72,6 +72,8 @@ class BankStub {
     void AcceptLoop();
     void Serve(int fd);
     void ServeTls(int fd);
+    // Records a whole request head and answers it by the handler.
+    StubReply Answer(const std::string& head);
     // Waits until fd is ready for events or the stub stops; false on stop.
     bool WaitFor(int fd, short events) const;
 
