@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tools/rates-server/AsciiText.h"
+
 namespace rates {
 
 namespace {
@@ -14,12 +16,6 @@ std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
         s.remove_suffix(1);
     return s;
-}
-
-bool SameAscii(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // The table is part of the program, so a line it cannot read is a fault of

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <vector>
 
+#include "tools/rates-server/AsciiText.h"
+
 namespace rates {
 
 namespace {
@@ -16,27 +18,6 @@ constexpr std::string_view kCrLf = "\r\n";
 constexpr const char* kDays[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
-bool SameAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    return true;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
 
 // The values of every header field of the name in the head (after its
 // request line), in order.
@@ -57,7 +38,7 @@ std::vector<std::string_view> FieldValues(std::string_view head, std::string_vie
             break;
         const auto colon = line.find(':');
         if (colon != std::string_view::npos && SameAscii(line.substr(0, colon), name))
-            values.push_back(Trim(line.substr(colon + 1)));
+            values.push_back(TrimBlanks(line.substr(colon + 1)));
     }
     return values;
 }
@@ -76,7 +57,7 @@ bool TagListMatches(std::string_view list, std::string_view ours) {
     const auto mine = Opaque(ours);
     while (!list.empty()) {
         const auto comma = list.find(',');
-        const auto item = Trim(list.substr(0, comma));
+        const auto item = TrimBlanks(list.substr(0, comma));
         list.remove_prefix(comma == std::string_view::npos ? list.size() : comma + 1);
         if (item == "*")
             return true;
@@ -194,7 +175,7 @@ std::string HttpDate(WallClock::time_point t) {
 }
 
 std::optional<WallClock::time_point> ParseHttpDate(std::string_view text) {
-    const auto w = Words(Trim(text));
+    const auto w = Words(TrimBlanks(text));
     // Sun, 06 Nov 1994 08:49:37 GMT
     if (w.size() == 6 && w[0].size() == 4 && w[0].back() == ',' && w[5] == "GMT" &&
         w[1].size() == 2)

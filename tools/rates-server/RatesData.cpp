@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -18,6 +17,7 @@
 #include <unordered_set>
 
 #include "runtime/String.h"
+#include "tools/rates-server/AsciiText.h"
 
 namespace rates {
 
@@ -38,14 +38,6 @@ bool IsNumCode(std::string_view s) {
 bool IsCharCode(std::string_view s) {
     return s.size() == 3 &&
            std::all_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
 }
 
 // Text of the file quoted in a message, cut short when it is long.
@@ -82,20 +74,6 @@ bool IsRate(std::string_view s) {
     const auto comma = s.find(',');
     return s.size() <= kMaxRateSize && comma != std::string_view::npos &&
            AllDigits(s.substr(0, comma)) && AllDigits(s.substr(comma + 1));
-}
-
-std::int32_t DayNumber(const Date& d) {
-    using namespace std::chrono;
-    const year_month_day ymd{year(d.Year), month(static_cast<unsigned>(d.Month)),
-                             day(static_cast<unsigned>(d.Day))};
-    return static_cast<std::int32_t>(sys_days(ymd).time_since_epoch().count());
-}
-
-Date DateOfDay(std::int32_t n) {
-    using namespace std::chrono;
-    const year_month_day ymd{sys_days(days(n))};
-    return Date{static_cast<int>(ymd.year()), static_cast<int>(static_cast<unsigned>(ymd.month())),
-                static_cast<int>(static_cast<unsigned>(ymd.day()))};
 }
 
 // The window finds the date sentence and the no-rates notice by these phrases
@@ -567,6 +545,10 @@ std::optional<Date> RatesData::PartialFrom() const {
     if (!FPartialFrom)
         return std::nullopt;
     return DateOfDay(*FPartialFrom);
+}
+
+bool RatesData::HoldsAllOn(const Date& date) const {
+    return date <= Last() && !(FPartialFrom && DayNumber(date) >= *FPartialFrom);
 }
 
 std::optional<RatesTable> RatesData::RatesOn(const Date& date) const {

@@ -67,6 +67,9 @@ class RatesData {
     // The first date from which the file holds only some of the bank's
     // currencies ("! partial from"); nullopt when it holds them all.
     std::optional<Date> PartialFrom() const;
+    // Whether the file holds every currency of the bank on the date: up to
+    // Last() and before PartialFrom().
+    bool HoldsAllOn(const Date& date) const;
 
     // The rates a page shows for the date: From is the latest date on or
     // before it on which rates were set, and the rows are the currencies in

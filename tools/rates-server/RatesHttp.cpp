@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "tools/rates-server/AsciiText.h"
 #include "tools/rates-server/Freshness.h"
 #include "tools/rates-server/RatesPages.h"
 
@@ -15,16 +16,6 @@ constexpr std::string_view kCrLf = "\r\n";
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
-bool SameAscii(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return AsciiLower(x) == AsciiLower(y);
-           });
 }
 
 bool StartsWithAscii(std::string_view s, std::string_view prefix) {
@@ -179,11 +170,7 @@ bool AnnouncesBody(std::string_view head) {
         if (colon == std::string_view::npos)
             continue;
         const auto name = line->substr(0, colon);
-        auto value = line->substr(colon + 1);
-        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-            value.remove_prefix(1);
-        while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
-            value.remove_suffix(1);
+        const auto value = TrimBlanks(line->substr(colon + 1));
         if (SameAscii(name, "Transfer-Encoding"))
             return true;
         if (SameAscii(name, "Content-Length") &&

@@ -2,29 +2,10 @@
 // lists them for one currency.
 
 #include <algorithm>
-#include <chrono>
 
 #include "tools/rates-server/RatesData.h"
 
 namespace rates {
-
-namespace {
-
-std::int32_t DayOf(const Date& d) {
-    using namespace std::chrono;
-    const year_month_day ymd{year(d.Year), month(static_cast<unsigned>(d.Month)),
-                             day(static_cast<unsigned>(d.Day))};
-    return static_cast<std::int32_t>(sys_days(ymd).time_since_epoch().count());
-}
-
-Date DateOf(std::int32_t n) {
-    using namespace std::chrono;
-    const year_month_day ymd{sys_days(days(n))};
-    return Date{static_cast<int>(ymd.year()), static_cast<int>(static_cast<unsigned>(ymd.month())),
-                static_cast<int>(static_cast<unsigned>(ymd.day()))};
-}
-
-}  // namespace
 
 std::vector<RatesData::SetRate> RatesData::RatesSet(std::string_view key, const Date& from,
                                                     const Date& to) const {
@@ -38,8 +19,8 @@ std::vector<RatesData::SetRate> RatesData::RatesSet(std::string_view key, const 
     std::vector<SetRate> out;
     if (series == FSeries.end() || to < from)
         return out;
-    const std::int32_t first = DayOf(from);
-    const std::int32_t last = DayOf(to);
+    const std::int32_t first = DayNumber(from);
+    const std::int32_t last = DayNumber(to);
     auto e = std::lower_bound(series->Entries.begin(), series->Entries.end(), first,
                               [](const Entry& x, std::int32_t day) { return x.Day < day; });
     for (; e != series->Entries.end() && e->Day <= last; ++e) {
@@ -50,7 +31,7 @@ std::vector<RatesData::SetRate> RatesData::RatesSet(std::string_view key, const 
                              [](std::int32_t day, const std::pair<std::int32_t, std::uint32_t>& x) {
                                  return day < x.first;
                              });
-        out.push_back(SetRate{DateOf(e->Day), FInfos[(info - 1)->second].Nominal,
+        out.push_back(SetRate{DateOfDay(e->Day), FInfos[(info - 1)->second].Nominal,
                               FRates.substr(e->Rate >> 5, e->Rate & 31)});
     }
     return out;

@@ -140,10 +140,7 @@ std::optional<std::string> RatesService::Answer(std::string_view head, Later lat
     // The bank is asked for what the history does not hold in full: dates
     // after it, those of its partial years, and today's.
     const Date date = request.Date.value_or(MoscowDateAt(now));
-    const auto partialFrom = FHistory ? FHistory->PartialFrom() : std::nullopt;
-    const bool full = FHistory && request.Date && *request.Date <= FHistory->Last() &&
-                      !(partialFrom && *request.Date >= *partialFrom);
-    if (full)
+    if (FHistory && request.Date && FHistory->HoldsAllOn(*request.Date))
         return Respond(*HistoryPage(date, false), head, isHead, now);
     // A settled copy on hand is answered from the page kept for it, as a
     // bundled date is.

@@ -54,6 +54,20 @@ std::optional<Date> ParseDate(std::string_view text) {
     return d;
 }
 
+std::int32_t DayNumber(const Date& d) {
+    using namespace std::chrono;
+    const year_month_day ymd{year(d.Year), month(static_cast<unsigned>(d.Month)),
+                             day(static_cast<unsigned>(d.Day))};
+    return static_cast<std::int32_t>(sys_days(ymd).time_since_epoch().count());
+}
+
+Date DateOfDay(std::int32_t n) {
+    using namespace std::chrono;
+    const year_month_day ymd{sys_days(days(n))};
+    return Date{static_cast<int>(ymd.year()), static_cast<int>(static_cast<unsigned>(ymd.month())),
+                static_cast<int>(static_cast<unsigned>(ymd.day()))};
+}
+
 Date MoscowToday() {
     using namespace std::chrono;
     const year_month_day day{floor<days>(system_clock::now() + hours(3))};

@@ -3,6 +3,7 @@
 // server reads and writes.  Names stay UTF-8 here; a page is turned into
 // Windows-1251 as a whole when it is served.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,11 @@ struct Date {
 // one digit; both separators must be the same).  Nothing else, no blanks, and
 // only dates that exist in the Gregorian calendar.
 std::optional<Date> ParseDate(std::string_view text);
+
+// Days since 01.01.1970 (negative before it), and back: where dates are
+// counted or kept compact.
+std::int32_t DayNumber(const Date& d);
+Date DateOfDay(std::int32_t n);
 
 // Today's date in Moscow (UTC+3 all year), where the bank sets its rates.
 Date MoscowToday();

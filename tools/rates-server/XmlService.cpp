@@ -4,6 +4,7 @@
 #include <chrono>
 #include <vector>
 
+#include "tools/rates-server/AsciiText.h"
 #include "tools/rates-server/CurrencyNames.h"
 #include "tools/rates-server/RatesPages.h"
 #include "tools/rates-server/XmlDocuments.h"
@@ -12,12 +13,6 @@
 namespace rates {
 
 namespace {
-
-bool SameAscii(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
-}
 
 // Every value the query gives the key, decoded.
 std::vector<std::string> QueryValues(std::string_view query, std::string_view key) {
@@ -34,13 +29,6 @@ std::vector<std::string> QueryValues(std::string_view query, std::string_view ke
         query.remove_prefix(amp + 1);
     }
     return values;
-}
-
-int DayNumber(const Date& d) {
-    using namespace std::chrono;
-    const year_month_day ymd{year(d.Year), month(static_cast<unsigned>(d.Month)),
-                             day(static_cast<unsigned>(d.Day))};
-    return static_cast<int>(sys_days(ymd).time_since_epoch().count());
 }
 
 // A parameter given once, read as a date; nullopt when it is missing, given
@@ -89,11 +77,6 @@ XmlService::XmlService(const RatesData* history, Upstream* upstream,
                        WallClock::time_point historyModified)
     : FHistory(history), FUpstream(upstream), FHistoryModified(historyModified) {}
 
-bool XmlService::HistoryHoldsAll(const Date& date) const {
-    const auto partialFrom = FHistory->PartialFrom();
-    return date <= FHistory->Last() && !(partialFrom && date >= *partialFrom);
-}
-
 XmlService::Document XmlService::HistoryDaily(const Date& date, bool english, bool latest) {
     // As many as the pages keep, for the same reason.
     constexpr std::size_t kMaxDocuments = 1024;
@@ -140,7 +123,7 @@ std::optional<std::string> XmlService::Answer(const Request& request, const XmlQ
                                    ? FHistory->RatesSet(found->Key, query.From, query.To)
                                    : std::vector<RatesData::SetRate>{};
             // A span inside the full history never changes.
-            const Lifetime kind = FHistory != nullptr && HistoryHoldsAll(query.To)
+            const Lifetime kind = FHistory != nullptr && FHistory->HoldsAllOn(query.To)
                                       ? Lifetime::Settled
                                       : Lifetime::Replaceable;
             return Respond(MakeRepresentation(DynamicXml(query.Id, query.From, query.To, rates),
@@ -167,7 +150,7 @@ std::optional<std::string> XmlService::Answer(const Request& request, const XmlQ
     // As the pages: the bank is asked for what the history does not hold
     // in full, and without a date for today's.
     const Date date = query.On.value_or(MoscowDateAt(now));
-    if (FHistory != nullptr && query.On && HistoryHoldsAll(date))
+    if (FHistory != nullptr && query.On && FHistory->HoldsAllOn(date))
         return Respond(*HistoryDaily(date, query.English, false), head, isHead, now);
     // In place of a failing bank: the history's document of a partial year.
     const Document instead = FHistory != nullptr && date <= FHistory->Last()

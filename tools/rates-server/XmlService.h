@@ -59,8 +59,6 @@ class XmlService {
     using Document = std::shared_ptr<const Representation>;
     // The document of a date from the history (its latest when latest).
     Document HistoryDaily(const Date& date, bool english, bool latest);
-    // Whether the history holds every currency of the bank on the date.
-    bool HistoryHoldsAll(const Date& date) const;
 
     const RatesData* FHistory;
     Upstream* FUpstream;
