@@ -123,19 +123,9 @@ std::string OneLine(std::string_view s) {
     return out;
 }
 
-// Text from the document, fit for a log line: printable ASCII, other bytes
-// as '?', at most max characters.
+// Text from the document on one line, fit for a log line.
 std::string Printable(std::string_view s, std::size_t max = 60) {
-    const std::string line = OneLine(s);
-    std::string out;
-    for (char c : line) {
-        if (out.size() >= max) {
-            out += "...";
-            break;
-        }
-        out += c >= 0x20 && c < 0x7F ? c : '?';
-    }
-    return out;
+    return PrintableAscii(OneLine(s), max);
 }
 
 bool AllDigits(std::string_view s) {
@@ -415,6 +405,18 @@ BankXmlResult ReadBankXml(std::string_view bytes) {
     if (!result.Ok && kind == TextKind::Other && !declared)
         result = Parse(bytes, "windows-1251", nullptr);
     return result;
+}
+
+std::string PrintableAscii(std::string_view s, std::size_t max) {
+    std::string out;
+    for (char c : s) {
+        if (out.size() >= max) {
+            out += "...";
+            break;
+        }
+        out += c >= 0x20 && c < 0x7F ? c : '?';
+    }
+    return out;
 }
 
 }  // namespace rates

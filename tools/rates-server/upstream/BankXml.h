@@ -32,4 +32,8 @@ struct BankXmlResult {
 // UTF-8 and not plain ASCII are read as UTF-8.
 BankXmlResult ReadBankXml(std::string_view bytes);
 
+// Text from a peer, fit for a log line: printable ASCII, other bytes as '?',
+// at most max characters (then "...").
+std::string PrintableAscii(std::string_view s, std::size_t max);
+
 }  // namespace rates

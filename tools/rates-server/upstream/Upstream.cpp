@@ -50,19 +50,6 @@ std::string OneLine(std::string_view s) {
     return out;
 }
 
-// Text from the peer, fit for a log line: printable ASCII, at most max.
-std::string Printable(std::string_view s, std::size_t max = 200) {
-    std::string out;
-    for (char c : s) {
-        if (out.size() >= max) {
-            out += "...";
-            break;
-        }
-        out += c >= 0x20 && c < 0x7F ? c : '?';
-    }
-    return out;
-}
-
 struct UrlParts {
     std::string Scheme;  // lower case
     std::string Host;    // lower case; an IPv6 address in brackets
@@ -479,7 +466,7 @@ struct Upstream::Impl {
         if ((status == 301 || status == 302 || status == 303 || status == 307 || status == 308) &&
             location != nullptr) {
             if (const auto why = RedirectRefusal(Options.BaseUrl, location); !why.empty())
-                r.Error = "refused the redirect to " + Printable(location) + ": " + why;
+                r.Error = "refused the redirect to " + PrintableAscii(location, 200) + ": " + why;
             else if (job.Redirects >= kMaxRedirects)
                 r.Error = "too many redirects (" + std::to_string(kMaxRedirects) + " followed)";
             else
@@ -572,7 +559,8 @@ struct Upstream::Impl {
                 again = true;  // room for a waiting date
                 if (!follow.empty()) {
                     KURS_TRACE(RatesServer, "upstream %s: redirected to %s",
-                               RequestDate(job->Requested).c_str(), Printable(follow).c_str());
+                               RequestDate(job->Requested).c_str(),
+                               PrintableAscii(follow, 200).c_str());
                     job->Url = std::move(follow);
                     job->Body.clear();
                     job->TooLarge = false;
