@@ -13,3 +13,11 @@ inline bool AllDigits(std::string_view s) {
     }
     return true;
 }
+
+// The value of s, which AllDigits accepts and is short enough for an int.
+inline int DigitsValue(std::string_view s) {
+    int n = 0;
+    for (char c : s)
+        n = n * 10 + (c - '0');
+    return n;
+}

@@ -1,6 +1,5 @@
 #include "app/ReportCommand.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -124,17 +123,13 @@ std::vector<TRateRecord> SelectRecords(const TRatesPage& page, const TReportOpti
     } else {
         // The first row of each code, by its upper-case letters.
         std::unordered_map<std::string, std::size_t> rowOf;
-        for (std::size_t i = 0; i < page.Rows.size(); ++i) {
-            std::string code = page.Rows[i].Code;
-            for (char& c : code)
-                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            rowOf.emplace(std::move(code), i);
-        }
-        const auto& codes = options.CurrencyGiven ? options.Currencies : kWindowCurrencies;
+        for (std::size_t i = 0; i < page.Rows.size(); ++i)
+            rowOf.emplace(UpperCase(page.Rows[i].Code), i);
+        const auto& codes = options.CurrencyGiven() ? options.Currencies : kWindowCurrencies;
         for (const std::string& code : codes) {
             if (const auto found = rowOf.find(code); found != rowOf.end())
                 take(page.Rows[found->second]);
-            else if (options.CurrencyGiven)
+            else if (options.CurrencyGiven())
                 err.Line("kurs-report: " + date + ": " + code + " is not on the page");
         }
     }

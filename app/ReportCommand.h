@@ -41,9 +41,9 @@ struct TReportOptions {
     bool Help = false;
     bool Version = false;
     TReportFormat Format = TReportFormat::Text;
-    bool CurrencyGiven = false;
     bool AllCurrencies = false;           // --currency all
     std::vector<std::string> Currencies;  // upper-case, in the order given, each once
+    bool CurrencyGiven() const { return AllCurrencies || !Currencies.empty(); }
 };
 
 extern const char* const ReportUsage;

@@ -7,13 +7,6 @@
 
 namespace {
 
-std::string_view Trimmed(std::string_view s) {
-    const std::size_t first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
 // The page writes names as HTML text.
 String HtmlDecoded(std::string_view s) {
     static const struct {
@@ -79,7 +72,7 @@ std::string JsonString(const std::string& s) {
 }  // namespace
 
 std::optional<TRateRecord> CheckRateRow(const TRateRow& Row, std::string& Problem) {
-    const std::string_view code = Trimmed(Row.Code);
+    const String code = Trim(Row.Code);
     bool letters = code.size() == 3;
     for (char c : code)
         letters = letters && std::isalpha(static_cast<unsigned char>(c));
@@ -88,19 +81,19 @@ std::optional<TRateRecord> CheckRateRow(const TRateRow& Row, std::string& Proble
         return std::nullopt;
     }
     TRateRecord r;
-    for (char c : code)
-        r.Code += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    r.Code = UpperCase(code);
 
-    const std::string_view nominal = Trimmed(Row.Nominal);
+    const String nominal = Trim(Row.Nominal);
     if (!AllDigits(nominal) || nominal.size() > 9 ||
         nominal.find_first_not_of('0') == nominal.npos) {
         Problem = "the row of " + r.Code +
                   " has a nominal that is not a number of units: " + Quoted(Row.Nominal);
         return std::nullopt;
     }
-    r.Nominal = std::stol(std::string(nominal));
+    r.Nominal = DigitsValue(nominal);
 
-    const std::string_view value = Trimmed(Row.Value);
+    const String trimmedValue = Trim(Row.Value);
+    const std::string_view value = trimmedValue;
     const std::size_t point = value.find_first_of(",.");
     const std::string_view whole = value.substr(0, point);
     const std::string_view fraction =
@@ -113,16 +106,12 @@ std::optional<TRateRecord> CheckRateRow(const TRateRow& Row, std::string& Proble
     r.Value = std::string(whole);
     if (point != std::string_view::npos)
         r.Value += "." + std::string(fraction);
-    r.Name = Cp1251ToUtf8(HtmlDecoded(Trimmed(Row.Name)));
+    r.Name = Cp1251ToUtf8(HtmlDecoded(Trim(Row.Name)));
     return r;
 }
 
 std::string IsoDate(TDateTime Date) {
-    int year = 0, month = 0, day = 0;
-    DecodeDate(Date, year, month, day);
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
-    return text;
+    return FormatDateTime("yyyy-mm-dd", Date);
 }
 
 std::optional<TDateTime> PageDate(const String& Text) {
@@ -131,9 +120,8 @@ std::optional<TDateTime> PageDate(const String& Text) {
         !AllDigits(t.substr(3, 2)) || !AllDigits(t.substr(6, 4)))
         return std::nullopt;
     TDateTime date = 0;
-    if (!TryEncodeDate(std::stoi(std::string(t.substr(6, 4))),
-                       std::stoi(std::string(t.substr(3, 2))),
-                       std::stoi(std::string(t.substr(0, 2))), date))
+    if (!TryEncodeDate(DigitsValue(t.substr(6, 4)), DigitsValue(t.substr(3, 2)),
+                       DigitsValue(t.substr(0, 2)), date))
         return std::nullopt;
     return date;
 }

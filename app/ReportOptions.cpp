@@ -11,28 +11,15 @@
 
 namespace {
 
-int Number(std::string_view s) {
-    int n = 0;
-    for (char c : s)
-        n = n * 10 + (c - '0');
-    return n;
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // The numeric forms: d.m.yyyy (one or two digits for day and month, the same
 // separator ".", "/" or "-" twice) or yyyy-mm-dd.
 std::optional<TDateTime> NumericDate(std::string_view t) {
     int day = 0, month = 0, year = 0;
     if (t.size() == 10 && t[4] == '-' && t[7] == '-' && AllDigits(t.substr(0, 4)) &&
         AllDigits(t.substr(5, 2)) && AllDigits(t.substr(8, 2))) {
-        year = Number(t.substr(0, 4));
-        month = Number(t.substr(5, 2));
-        day = Number(t.substr(8, 2));
+        year = DigitsValue(t.substr(0, 4));
+        month = DigitsValue(t.substr(5, 2));
+        day = DigitsValue(t.substr(8, 2));
     } else {
         const std::size_t first = t.find_first_of("./-");
         if (first == std::string_view::npos)
@@ -47,9 +34,9 @@ std::optional<TDateTime> NumericDate(std::string_view t) {
         if (d.size() > 2 || m.size() > 2 || y.size() != 4 || !AllDigits(d) || !AllDigits(m) ||
             !AllDigits(y))
             return std::nullopt;
-        day = Number(d);
-        month = Number(m);
-        year = Number(y);
+        day = DigitsValue(d);
+        month = DigitsValue(m);
+        year = DigitsValue(y);
     }
     TDateTime date = 0;
     if (year < 1 || !TryEncodeDate(year, month, day, date))
@@ -77,25 +64,24 @@ bool CurrencyOption(const std::string& value, TReportOptions& options, std::stri
         error = "--currency wants letter codes such as USD,EUR or all, not ''";
         return false;
     }
-    if (Lower(value) == "all") {
+    if (LowerCase(value) == "all") {
         options.AllCurrencies = true;
         return true;
     }
     std::size_t start = 0;
     while (true) {
         const std::size_t comma = value.find(',', start);
-        std::string code = value.substr(start, comma == std::string::npos ? comma : comma - start);
-        bool letters = code.size() == 3;
-        for (char& c : code) {
+        const std::string typed =
+            value.substr(start, comma == std::string::npos ? comma : comma - start);
+        bool letters = typed.size() == 3;
+        for (char c : typed)
             letters = letters && std::isalpha(static_cast<unsigned char>(c));
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        }
         if (!letters) {
-            error = "--currency wants letter codes such as USD,EUR or all; '" +
-                    value.substr(start, comma == std::string::npos ? comma : comma - start) +
-                    "' in '" + value + "' is not one";
+            error = "--currency wants letter codes such as USD,EUR or all; '" + typed + "' in '" +
+                    value + "' is not one";
             return false;
         }
+        const std::string code = UpperCase(typed);
         bool seen = false;
         for (const std::string& c : options.Currencies)
             seen = seen || c == code;
@@ -157,7 +143,7 @@ std::string Refused(int result, int shortOption, const std::string& word) {
 }  // namespace
 
 std::optional<TDateTime> ParseReportDate(const std::string& Text) {
-    const std::string word = Lower(Text);
+    const std::string word = LowerCase(Text);
     if (word == "today")
         return Date();
     if (word == "yesterday")
@@ -247,7 +233,6 @@ bool ParseReportOptions(const std::vector<std::string>& Args, TReportOptions& Op
             case optCurrency:
                 if (!CurrencyOption(value, Options, Error))
                     return false;
-                Options.CurrencyGiven = true;
                 break;
             default: {
                 // A missing value is the last word; a refused long option is
@@ -286,7 +271,7 @@ bool ParseReportOptions(const std::vector<std::string>& Args, TReportOptions& Op
             return false;
         }
     }
-    if (Options.CurrencyGiven && Options.Format == TReportFormat::Text) {
+    if (Options.CurrencyGiven() && Options.Format == TReportFormat::Text) {
         Error =
             "--currency goes with --format csv or json (the text report has the window's "
             "four currencies)";

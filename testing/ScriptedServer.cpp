@@ -77,18 +77,7 @@ ScriptedAnswer ScriptedAnswer::Silent() {
 
 ScriptedAnswer ScriptedAnswer::Shared(std::shared_ptr<const std::string> bytes) {
     ScriptedAnswer a;
-    a.talk = [bytes = std::move(bytes)](int fd, const std::atomic<bool>& stop) {
-        std::size_t sent = 0;
-        while (sent < bytes->size() && !stop) {
-            const ssize_t n = ::write(fd, bytes->data() + sent, bytes->size() - sent);
-            if (n > 0)
-                sent += static_cast<std::size_t>(n);
-            else if (n < 0 && errno == EINTR)
-                continue;
-            else
-                return;
-        }
-    };
+    a.talk = [bytes = std::move(bytes)](int fd, const std::atomic<bool>&) { SendAll(fd, *bytes); };
     return a;
 }
 
