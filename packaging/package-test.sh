@@ -58,11 +58,23 @@ kurs_paths() {
     getent passwd | grep -i kurs || true
     getent group | grep -i kurs || true
 }
-apt_install() {
-    apt-get install -y -qq --allow-downgrades "$1" >"$work/apt.log" 2>&1 || {
+# apt-get ACTION ... KURS quietly, its output kept in $work/apt.log.
+apt_get() {
+    apt-get "$@" -y -qq >"$work/apt.log" 2>&1 || {
         cat "$work/apt.log" >&2
-        fail "apt-get install $1"
+        fail "apt-get $1 ${*: -1}"
     }
+}
+apt_install() { apt_get install --allow-downgrades "$1"; }
+# Whether nothing listens on 127.0.0.1:80.
+port_80_free() {
+    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",80))' 2>/dev/null
+}
+# Stops the background program started last.
+stop_last() {
+    kill "${pids[-1]}"
+    wait "${pids[-1]}" 2>/dev/null || true
+    unset 'pids[-1]'
 }
 socket_enabled() {
     local wants=/etc/systemd/system/sockets.target.wants/kurs-rates-server.socket state
@@ -76,10 +88,9 @@ free_port() {
 }
 # kurs-report for 07.12.2000 from SERVER (the stored default when empty).
 report_of() {
-    local server=$1 status=0
+    local server=$1
     XDG_CONFIG_HOME=$work/config /usr/bin/kurs-report ${server:+--server "$server"} \
-        --date 07.12.2000 >"$work/report" 2>"$work/report.err" || status=$?
-    return $status
+        --date 07.12.2000 >"$work/report" 2>"$work/report.err"
 }
 check_official_rates() {
     grep -q '07\.12\.2000.*установил' "$work/report" || fail "the report has no date line"
@@ -132,19 +143,18 @@ say "installed kurs 0.99-1; the socket is enabled"
 # holds it plays that part).
 mkdir -p "$work/www/markets/scripts"
 echo "<html><body>another web server</body></html>" >"$work/www/markets/scripts/val_res1a.asp"
-if python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",80))' 2>/dev/null; then
+if port_80_free; then
     python3 -m http.server 80 --bind 127.0.0.1 --directory "$work/www" >"$work/www.log" 2>&1 &
     pids+=($!)
     for _ in $(seq 100); do
-        ! python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",80))' 2>/dev/null && break
+        port_80_free || break
         sleep 0.1
     done
 fi
 apt_install "$deb"
 [[ $(dpkg-query -W -f='${Version}' kurs) == "$(dpkg-deb -f "$deb" Version)" ]] ||
     fail "the upgrade did not install $(dpkg-deb -f "$deb" Version)"
-grep -c '127.0.0.1:80 is taken' "$work/apt.log" >"$work/count" || true
-[[ $(cat "$work/count") == 1 ]] || {
+[[ $(grep -c '127.0.0.1:80 is taken' "$work/apt.log") == 1 ]] || {
     cat "$work/apt.log" >&2
     fail "the installation did not say once that 127.0.0.1:80 is taken"
 }
@@ -158,9 +168,7 @@ if [[ -s $work/www.log ]]; then
     grep -q 'GET /markets/scripts/val_res1a.asp?date_req=07.12.2000' "$work/www.log" ||
         fail "the default address did not reach the other server"
     say "the default address reaches the other web server: $(tail -n 1 "$work/www.log")"
-    kill "${pids[-1]}"
-    wait "${pids[-1]}" 2>/dev/null || true
-    unset 'pids[-1]'
+    stop_last
 fi
 
 units=/lib/systemd/system
@@ -236,26 +244,18 @@ report_of "127.0.0.1:$port" || {
 }
 check_official_rates
 say "with the drop-in's ListenStream=127.0.0.1:$port the socket-activated service answers"
-kill "${pids[-1]}"
-wait "${pids[-1]}" 2>/dev/null || true
-unset 'pids[-1]'
+stop_last
 rm -rf "$dropin"
 
 # --- removal, then purge -----------------------------------------------------------------
-apt-get remove -y -qq kurs >"$work/apt.log" 2>&1 || {
-    cat "$work/apt.log" >&2
-    fail "apt-get remove kurs"
-}
+apt_get remove kurs
 for path in /usr/bin/kurs /usr/bin/kurs-rates-server "$units/kurs-rates-server.socket" \
     "$units/kurs-rates-server.service" /usr/share/kurs; do
     [[ ! -e $path ]] || fail "$path is still there after the removal"
 done
 say "removed; what is left until the purge:"
 kurs_paths | comm -13 "$work/paths.before" - | sed 's/^/  /'
-apt-get purge -y -qq kurs >"$work/apt.log" 2>&1 || {
-    cat "$work/apt.log" >&2
-    fail "apt-get purge kurs"
-}
+apt_get purge kurs
 installed=false
 kurs_paths >"$work/paths.after"
 if ! diff "$work/paths.before" "$work/paths.after"; then

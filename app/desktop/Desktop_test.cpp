@@ -105,6 +105,15 @@ class Desktop : public TestHome {
         args.insert(args.end(), {"click", "1"});
         Session->Tool("xdotool", args);
     }
+    // Into the day of the date field (Panel2 is 28 high above the 19 of the
+    // status bar).
+    void ClickTheDay() {
+        Click(45 + 10, 225 - 19 - 28 + 4 + 10);
+    }
+    // On "Получить курсы валют", by the mouse.
+    void ClickTheButton() {
+        Click(140 + 70, 225 - 19 - 28 + 3 + 12);
+    }
     void Drag(int fromX, int fromY, int toX, int toY) {
         std::vector<std::string> args = MoveTo(fromX, fromY);
         args.push_back("mousedown");
@@ -197,8 +206,7 @@ TEST_F(Desktop, ADateTypedThenTabAndEnterIsTheDateAskedFor) {
     server.Push("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html></html>\r\n");
     Store("\"edtServer_Text\"=\"127.0.0.1:" + std::to_string(server.Port()) + "\"\n");
     Start();
-    // Into the day of the date field (Panel2 is 28 high above the 19 of the status bar).
-    Click(45 + 10, 225 - 19 - 28 + 4 + 10);
+    ClickTheDay();
     Type("07/12/2000");
     Shot("1-date-typed.png");
     Keys({"Tab", "Return"});
@@ -220,11 +228,10 @@ TEST_F(Desktop, EveryDateTypedAfterAClickOnTheDayReachesTheServer) {
     Start();
     for (std::size_t i = 0; i < dates.size(); ++i) {
         Click(150, 60);
-        Click(45 + 10, 225 - 19 - 28 + 4 + 10);
+        ClickTheDay();
         Type(dates[i]);
         Shot("13-date-" + std::to_string(i + 1) + "-typed.png");
-        // The button, by the mouse.
-        Click(140 + 70, 225 - 19 - 28 + 3 + 12);
+        ClickTheButton();
         ASSERT_TRUE(server.WaitServed(i + 1, 15000)) << Kurs->Output();
         const std::string request = server.Requests()[i];
         std::cout << "date " << i + 1 << " typed " << dates[i]
@@ -326,7 +333,7 @@ TEST_F(Desktop, ShiftTabLeavesTheDatePickerBackwardsAndF4OrAltDownOpenTheCalenda
         server.Push("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html></html>\r\n");
     Store("\"edtServer_Text\"=\"127.0.0.1:" + std::to_string(server.Port()) + "\"\n");
     Start();
-    Click(45 + 10, 225 - 19 - 28 + 4 + 10);
+    ClickTheDay();
     Type("07/12/2000");
     // From the year, Shift+Tab goes back to the report, and once more round to the button.
     Keys({"shift+Tab", "shift+Tab", "Return"});
@@ -335,7 +342,7 @@ TEST_F(Desktop, ShiftTabLeavesTheDatePickerBackwardsAndF4OrAltDownOpenTheCalenda
         << server.Requests()[0];
 
     // Back in the picker, its calendar picks the next day, twice.
-    Click(45 + 10, 225 - 19 - 28 + 4 + 10);
+    ClickTheDay();
     for (const char* opener : {"F4", "alt+Down"}) {
         Keys({opener});
         ASSERT_TRUE(WaitUntil([&] { return !OtherWindow().empty(); })) << opener;
@@ -358,7 +365,7 @@ TEST_F(Desktop, ScreenshotsOfTheReportAndTheSettingsInARussianSession) {
     ASSERT_TRUE(server.Running()) << server.Output();
     Store("\"edtServer_Text\"=\"" + server.Address() + "\"\n");
     Start(Russian());
-    Click(45 + 10, 225 - 19 - 28 + 4 + 10);
+    ClickTheDay();
     Type("07.12.2000");
     Keys({"Tab", "Return"});
     // The report darkens the white area (0.995 empty, 0.97 with the four
@@ -394,7 +401,7 @@ TEST_F(Desktop, TheButtonIsGreyWhileARequestRuns) {
     server.Push(testing_support::ScriptedAnswer::Silent());
     Store("\"edtServer_Text\"=\"127.0.0.1:" + std::to_string(server.Port()) + "\"\n");
     Start();
-    Click(140 + 70, 225 - 19 - 28 + 3 + 12);
+    ClickTheButton();
     ASSERT_TRUE(WaitUntil([&] { return !server.Requests().empty(); }));
     WindowShot("12-button-grey-while-asking.png");
     Stop();
@@ -505,7 +512,7 @@ TEST_F(Desktop, TheAccessibilityBusNamesEveryControl) {
         });
         return printed;
     };
-    Click(140 + 70, 225 - 19 - 28 + 3 + 12);
+    ClickTheButton();
     ASSERT_TRUE(server.WaitServed(1, 15000)) << Kurs->Output();
     const std::string main = tree();
     std::cout << "report view:\n" << main;

@@ -194,15 +194,10 @@ TQtBackend::TQtBackend(int& argc, char** argv) : F(std::make_unique<TImpl>()) {
     // The focused widget makes its control the form's active control.
     QObject::connect(qApp, &QApplication::focusChanged, &F->Bridge.Context(),
                      [](QWidget*, QWidget* now) {
-                         for (const auto& [control, widget] : ControlWidgets()) {
-                             if (widget != now)
-                                 continue;
-                             auto* win = dynamic_cast<TWinControl*>(const_cast<TControl*>(control));
-                             TCustomForm* form = win ? win->GetParentForm() : nullptr;
-                             if (form && form != win && form->ActiveControl() != win) {
-                                 CallGuarded([form, win] { form->SetActiveControl(win); });
-                             }
-                             return;
+                         auto* win = dynamic_cast<TWinControl*>(ControlOf(now));
+                         TCustomForm* form = win ? win->GetParentForm() : nullptr;
+                         if (form && form != win && form->ActiveControl() != win) {
+                             CallGuarded([form, win] { form->SetActiveControl(win); });
                          }
                      });
     F->Bridge.Sync();

@@ -683,21 +683,22 @@ TEST_F(QtBackendTest, NavyTextsStayReadableUnderADarkPalette) {
 
     const QPalette light = QApplication::palette();
     QPalette dark = light;
+    auto grey = [](int level) { return QColor(level, level, level); };
     for (auto [role, color] : std::initializer_list<std::pair<QPalette::ColorRole, QColor>>{
-             {QPalette::Window, QColor(0x1e, 0x1e, 0x1e)},
-             {QPalette::Base, QColor(0x12, 0x12, 0x12)},
-             {QPalette::AlternateBase, QColor(0x26, 0x26, 0x26)},
-             {QPalette::Button, QColor(0x2a, 0x2a, 0x2a)},
-             {QPalette::WindowText, QColor(0xe0, 0xe0, 0xe0)},
-             {QPalette::Text, QColor(0xe0, 0xe0, 0xe0)},
-             {QPalette::ButtonText, QColor(0xe0, 0xe0, 0xe0)},
-             {QPalette::Light, QColor(0x3c, 0x3c, 0x3c)},
-             {QPalette::Midlight, QColor(0x33, 0x33, 0x33)},
-             {QPalette::Mid, QColor(0x24, 0x24, 0x24)},
-             {QPalette::Dark, QColor(0x10, 0x10, 0x10)},
-             {QPalette::Shadow, QColor(0x00, 0x00, 0x00)},
+             {QPalette::Window, grey(0x1e)},
+             {QPalette::Base, grey(0x12)},
+             {QPalette::AlternateBase, grey(0x26)},
+             {QPalette::Button, grey(0x2a)},
+             {QPalette::WindowText, grey(0xe0)},
+             {QPalette::Text, grey(0xe0)},
+             {QPalette::ButtonText, grey(0xe0)},
+             {QPalette::Light, grey(0x3c)},
+             {QPalette::Midlight, grey(0x33)},
+             {QPalette::Mid, grey(0x24)},
+             {QPalette::Dark, grey(0x10)},
+             {QPalette::Shadow, grey(0x00)},
              {QPalette::Highlight, QColor(0x3d, 0x6f, 0xb4)},
-             {QPalette::HighlightedText, QColor(0xff, 0xff, 0xff)}})
+             {QPalette::HighlightedText, grey(0xff)}})
         dark.setColor(role, color);
     QApplication::setPalette(dark);
     TDemoForm* darkForm = nullptr;

@@ -401,14 +401,8 @@ bool TFormWindow::focusNextPrevChild(bool next) {
     TCustomForm* form = FPeer->Form();
     TWinControl* current = nullptr;
     for (QWidget* w = QApplication::focusWidget(); w && w != this && !current;
-         w = w->parentWidget()) {
-        for (const auto& [control, widget] : ControlWidgets()) {
-            if (widget == w) {
-                current = dynamic_cast<TWinControl*>(const_cast<TControl*>(control));
-                break;
-            }
-        }
-    }
+         w = w->parentWidget())
+        current = dynamic_cast<TWinControl*>(ControlOf(w));
     TWinControl* target = form->FindNextControl(current, next);
     QWidget* widget = target ? TQtBackend::WidgetOf(target) : nullptr;
     if (!widget)

@@ -28,6 +28,8 @@ class TDateTimePicker;
 
 // The widget that shows each control, for as long as its peer lives.
 std::map<const TControl*, QWidget*>& ControlWidgets();
+// The control a widget shows; nullptr for a widget that shows none.
+TControl* ControlOf(const QWidget* widget);
 
 // The contrast of two colours as readers measure it, 1 to 21.
 double ContrastRatio(const QColor& a, const QColor& b);

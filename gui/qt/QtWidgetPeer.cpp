@@ -47,6 +47,14 @@ std::map<const TControl*, QWidget*>& ControlWidgets() {
     return widgets;
 }
 
+TControl* ControlOf(const QWidget* widget) {
+    for (const auto& [control, shown] : ControlWidgets()) {
+        if (shown == widget)
+            return const_cast<TControl*>(control);
+    }
+    return nullptr;
+}
+
 // The modifiers of a Qt key event as the framework's shift state.
 TShiftState ShiftOf(const QKeyEvent* event) {
     TShiftState shift;
