@@ -1,5 +1,6 @@
 #include "tools/rates-server/RatesService.h"
 
+#include "tools/rates-server/BankFreshness.h"
 #include "tools/rates-server/RatesPages.h"
 #include "tools/rates-server/XmlService.h"
 #include "tools/rates-server/upstream/DocumentCache.h"
@@ -73,16 +74,7 @@ Representation RatesService::InPlaceOfBank(const Date& date, seconds maxAge) con
 
 Representation RatesService::BankPage(const UpstreamResult& r, const Date& date,
                                       WallClock::time_point now) const {
-    // The document of a date that had passed when it was fetched is final.
-    if (MoscowDateAt(r.FetchedAt) > date)
-        return MakeRepresentation(RatesPage(&r.Table, date), kPageType, Lifetime::Settled,
-                                  r.FetchedAt);
-    // Otherwise it is good until the server would ask the bank again: at
-    // once for an older copy served because the bank failed.
-    const auto age = std::chrono::floor<seconds>(now - r.FetchedAt);
-    const seconds left = r.Stale ? seconds(0) : std::max(seconds(0), FFreshFor - age);
-    return MakeRepresentation(RatesPage(&r.Table, date), kPageType, Lifetime::Current,
-                              std::min(r.FetchedAt, now), left);
+    return BankRepresentation(RatesPage(&r.Table, date), kPageType, r, date, now, FFreshFor);
 }
 
 RatesService::Page RatesService::KeptBankPage(const Date& date, std::uint64_t version) {

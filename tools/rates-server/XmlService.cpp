@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/rates-server/AsciiText.h"
+#include "tools/rates-server/BankFreshness.h"
 #include "tools/rates-server/CurrencyNames.h"
 #include "tools/rates-server/RatesPages.h"
 #include "tools/rates-server/XmlDocuments.h"
@@ -175,20 +176,8 @@ std::optional<std::string> XmlService::Answer(const Request& request, const XmlQ
         // The bank's own bytes; in English, its table with English names.
         std::string body =
             english || r.Document.empty() ? DailyXml(&r.Table, date, english) : r.Document;
-        // The document of a date that had passed when it was fetched is
-        // final; otherwise it is good until the server would ask again.
-        if (MoscowDateAt(r.FetchedAt) > date) {
-            later(Respond(
-                MakeRepresentation(std::move(body), kXmlType, Lifetime::Settled, r.FetchedAt), head,
-                isHead, now));
-            return;
-        }
-        using std::chrono::seconds;
-        const auto age = std::chrono::floor<seconds>(now - r.FetchedAt);
-        const seconds left = r.Stale ? seconds(0) : std::max(seconds(0), freshFor - age);
-        later(Respond(MakeRepresentation(std::move(body), kXmlType, Lifetime::Current,
-                                         std::min(r.FetchedAt, now), left),
-                      head, isHead, now));
+        later(Respond(BankRepresentation(std::move(body), kXmlType, r, date, now, freshFor), head,
+                      isHead, now));
     };
     std::string insteadText;
     if (instead)
